@@ -1,0 +1,5 @@
+// Placeholder until the application shell lands.
+int main()
+{
+    return 0;
+}

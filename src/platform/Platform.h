@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// Process-level facts and helpers that differ between Windows and the
+// simulated Windows host. Together with WinApi.h this is the whole platform
+// boundary: code above src/platform calls these and never tests the platform.
+class Platform
+{
+public:
+    // Runs before main: on the simulated host, opens the host named by
+    // VEXOR_HOST_DIR (or the default host folder) and merges the host's
+    // environment into the process environment, a variable already set in
+    // the process winning. On Windows it does nothing. Safe to call twice.
+    static void initializeProcess();
+
+    // The host processor architecture as QSysInfo::currentCpuArchitecture
+    // words it ("x86_64", "i386"); on the simulated host, the host's own.
+    static QString cpuArchitecture();
+
+    // The system's message text for a Win32 result code, without a trailing
+    // line break.
+    static QString errorText(long code);
+
+    // Empty when the registry service is usable; otherwise a short
+    // description of what is wrong (an unreadable or corrupted host database,
+    // for example), fit to be shown to the user. Always empty on Windows.
+    static QString hostProblem();
+};
