@@ -195,8 +195,11 @@ bool RegCommand::confirm(const QString& question)
         m_out << question << " (Yes/No)? ";
         m_out.flush();
         const QString answer = m_in.readLine();
-        if (answer.isNull())
+        if (answer.isNull()) {
+            // No one to answer: keep the output on separate lines and decline.
+            m_out << "\n";
             return false;
+        }
         const QString word = answer.trimmed().toLower();
         if (word == QLatin1String("y") || word == QLatin1String("yes"))
             return true;
@@ -243,26 +246,19 @@ int RegCommand::query(const QStringList& arguments)
     const bool recursive = options.has("s");
     if (options.has("v") || options.has("ve"))
         return searchValue(path, options.has("v") ? options.value("v") : QString(), recursive);
-    return queryValues(path, recursive, m_typeFilter);
+    return queryValues(path, recursive);
 }
 
-int RegCommand::queryValues(const RegKeyPath& path, bool recursive, const QString& typeFilter)
+int RegCommand::queryValues(const RegKeyPath& path, bool recursive)
 {
-    Q_UNUSED(typeFilter);
     RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | m_view);
-    if (result != ERROR_SUCCESS)
-        return registryError(result);
+    const LONG opened = key.open(path.root(), path.subKey(), KEY_READ | m_view);
+    if (opened != ERROR_SUCCESS)
+        return registryError(opened);
     key.close();
     m_out << "\n";
     int matches = 0;
-    if (recursive) {
-        result = printKeyBlock(path, true, &matches);
-        if (result != ERROR_SUCCESS)
-            return registryError(result);
-        return 0;
-    }
-    result = printKeyBlock(path, false, &matches);
+    const LONG result = printKeyBlock(path, recursive, &matches);
     return result == ERROR_SUCCESS ? 0 : registryError(result);
 }
 

@@ -27,7 +27,7 @@ private:
     int exportKey(const QStringList& arguments);
     int importFile(const QStringList& arguments);
 
-    int queryValues(const RegKeyPath& path, bool recursive, const QString& typeFilter);
+    int queryValues(const RegKeyPath& path, bool recursive);
     int searchValue(const RegKeyPath& path, const QString& name, bool recursive);
     LONG printKeyBlock(const RegKeyPath& path, bool recursive, int* matches);
     LONG findValueBelow(const RegKeyPath& path, const QString& name, int* matches);
