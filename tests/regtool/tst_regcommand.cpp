@@ -370,7 +370,7 @@ private slots:
                            "    c    REG_DWORD    0x3\n\nEnd of search: 1 match(es) found.\n"));
         QCOMPARE(reg("query HKCU\\Software\\Tree /ve").out,
                  QStringLiteral("\nHKEY_CURRENT_USER\\Software\\Tree\n"
-                                "    (Default)    REG_SZ    (value not set)\n\n"));
+                                "    (Default)    REG_SZ    (value not set)\n"));
         QCOMPARE(reg("query HKCU\\Software\\Tree /s /t REG_DWORD /z").out,
                  QStringLiteral("\nHKEY_CURRENT_USER\\Software\\Tree\n\n"
                                 "HKEY_CURRENT_USER\\Software\\Tree\\Child\n\n"

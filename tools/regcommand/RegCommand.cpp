@@ -315,7 +315,7 @@ int RegCommand::searchValue(const RegKeyPath& path, const QString& name, bool re
         result = key.value(name, &value);
         if (result == ERROR_FILE_NOT_FOUND && name.isEmpty()) {
             // A key always shows its default value, set or not.
-            m_out << "\n" << path.fullName() << "\n    (Default)    REG_SZ    (value not set)\n\n";
+            m_out << "\n" << path.fullName() << "\n    (Default)    REG_SZ    (value not set)\n";
             return 0;
         }
         if (result != ERROR_SUCCESS)
