@@ -2,6 +2,7 @@
 
 #include <QtTest>
 
+#include <QImageReader>
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
@@ -21,6 +22,9 @@ private slots:
     void widgetsCarryNamesFontsAndTexts_data();
     void widgetsCarryNamesFontsAndTexts();
     void formDetails();
+    void iconComesFromTheWorkingDirectory_data();
+    void iconComesFromTheWorkingDirectory();
+    void iconFileHoldsEverySizeThreeTimes();
 
     void logLineReachesPaneAndFile_data();
     void logLineReachesPaneAndFile();
@@ -161,6 +165,53 @@ void MainWindowTest::formDetails()
     QCOMPARE(inner->count(), 2);
     QVERIFY(inner->itemAt(0)->spacerItem());
     QCOMPARE(inner->itemAt(1)->widget()->objectName(), QStringLiteral("closeButton"));
+}
+
+void MainWindowTest::iconComesFromTheWorkingDirectory_data()
+{
+    QTest::addColumn<bool>("iconInWorkingDirectory");
+    QTest::newRow("an icon file in the working directory becomes the window icon") << true;
+    QTest::newRow("without the file the window has no icon of its own") << false;
+}
+
+void MainWindowTest::iconComesFromTheWorkingDirectory()
+{
+    QFETCH(bool, iconInWorkingDirectory);
+    QTemporaryDir workingDirectory;
+    QVERIFY(workingDirectory.isValid());
+    if (iconInWorkingDirectory)
+        QVERIFY(QFile::copy(QStringLiteral(VEXOR_ICON_FILE),
+                            workingDirectory.filePath("VEXOR_K_CryptoProInstaller.ico")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(workingDirectory.path()));
+    bool hasIcon = false;
+    {
+        VexorKCryptoProInstaller window;
+        hasIcon = !window.windowIcon().availableSizes().isEmpty();
+        window.addLogLine(QStringLiteral("logged"), 0);
+    }
+    QDir::setCurrent(previous);
+    QCOMPARE(hasIcon, iconInWorkingDirectory);
+    // The log stays in the program's folder whatever the working directory.
+    QVERIFY(!QFile::exists(workingDirectory.filePath("install.log")));
+    QCOMPARE(logBytes(), QByteArray("logged\n"));
+}
+
+void MainWindowTest::iconFileHoldsEverySizeThreeTimes()
+{
+    QImageReader reader(QStringLiteral(VEXOR_ICON_FILE));
+    QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+    QMap<int, int> imagesBySize;
+    for (int i = 0; i < reader.imageCount(); ++i) {
+        QVERIFY(reader.jumpToImage(i));
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(image.width(), image.height());
+        ++imagesBySize[image.width()];
+    }
+    // Each size in 4-bit, 8-bit and 32-bit colour.
+    const QMap<int, int> expected{{16, 3}, {24, 3}, {32, 3}, {48, 3}, {256, 3}};
+    QCOMPARE(imagesBySize, expected);
 }
 
 void MainWindowTest::logLineReachesPaneAndFile_data()
