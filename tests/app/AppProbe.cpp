@@ -3,6 +3,8 @@
 //   log-then-exit <line>...  logs the lines and returns 0
 //   log-then-wait <line>...  logs the lines, prints "logged" and runs the
 //                            event loop until it is killed
+//   screenshot <png> <line>...  logs the lines (a line starting with "!" as
+//                            an error) and saves a picture of the window
 //   buttons                  prints the texts of a question box's Yes and No
 //                            buttons, one per line
 #include "FrameworkTranslation.h"
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTextStream>
+#include <QTimer>
 
 int main(int argc, char* argv[])
 {
@@ -20,7 +23,11 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     FrameworkTranslation::install(&application, FrameworkTranslation::fileName());
 
-    QStringList arguments = QCoreApplication::arguments().mid(1);
+    // The local 8-bit codec is Windows-1251 now, so the framework would
+    // misread UTF-8 arguments; decode them directly.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromUtf8(argv[i]);
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     QTextStream out(stdout);
     out.setCodec("UTF-8");
@@ -34,6 +41,17 @@ int main(int argc, char* argv[])
     }
 
     VexorKCryptoProInstaller window;
+    if (command == QLatin1String("screenshot") && !arguments.isEmpty()) {
+        const QString picture = arguments.takeFirst();
+        window.show();
+        for (const QString& line : arguments) {
+            const bool isError = line.startsWith('!');
+            window.addLogLine(isError ? line.mid(1) : line, isError ? 1 : 0);
+        }
+        QTimer::singleShot(500, &window,
+                           [&] { QCoreApplication::exit(window.grab().save(picture) ? 0 : 1); });
+        return application.exec();
+    }
     for (const QString& line : arguments)
         window.addLogLine(line, 0);
     if (command == QLatin1String("log-then-exit"))
