@@ -125,14 +125,17 @@ bool HostSession::removeHandle(HKEY handle)
 
 void HostSession::mergeEnvironment(const QMap<QString, QString>& environment)
 {
-    for (const QString& name : qAsConst(injectedVariables))
-        qunsetenv(name.toLocal8Bit().constData());
+    // A variable the process has set again since is its own and stays.
+    for (auto entry = injectedVariables.cbegin(); entry != injectedVariables.cend(); ++entry) {
+        if (qEnvironmentVariable(entry.key().toLocal8Bit().constData()) == entry.value())
+            qunsetenv(entry.key().toLocal8Bit().constData());
+    }
     injectedVariables.clear();
     for (auto entry = environment.cbegin(); entry != environment.cend(); ++entry) {
         const QByteArray name = entry.key().toLocal8Bit();
         if (qEnvironmentVariableIsSet(name.constData()))
             continue;
         qputenv(name.constData(), entry.value().toLocal8Bit());
-        injectedVariables.append(entry.key());
+        injectedVariables.insert(entry.key(), entry.value());
     }
 }

@@ -71,5 +71,5 @@ private:
     std::optional<bool> elevatedOverride;
     std::unordered_map<quintptr, OpenKey> handles;
     quintptr nextHandle = 0x1000;
-    QStringList injectedVariables;
+    QMap<QString, QString> injectedVariables;
 };
