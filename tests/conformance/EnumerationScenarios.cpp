@@ -97,9 +97,9 @@ void ConformanceScenarios::runEnumeration(ConformanceReport& report)
                      RegistryScratch::joined(subkeys));
         report.check("enum.subkey-set", "RegEnumKeyExW(enumeration, 0..)", last,
                      RegistryScratch::sortedJoined(subkeys));
+        // Value order differs between Windows (creation order) and Wine
+        // (sorted); no caller may rely on it, so only the set is compared.
         const std::vector<std::string> values = walkValues(api, key, &last, false);
-        report.check("enum.value-order", "RegEnumValueW(enumeration, 0..)", last,
-                     RegistryScratch::joined(values));
         report.check("enum.value-set", "RegEnumValueW(enumeration, 0..)", last,
                      RegistryScratch::sortedJoined(values));
         const std::vector<std::string> withData = walkValues(api, key, &last, true);
