@@ -19,14 +19,15 @@ void ConformanceScenarios::runAccessRights(ConformanceReport& report)
     RegCloseKey(RegistryScratch::create(setup, WIDE("sub")));
     RegCloseKey(setup);
 
-    const REGSAM masks[] = {KEY_READ, 0x2001F, KEY_QUERY_VALUE, KEY_SET_VALUE,
-                            KEY_ENUMERATE_SUB_KEYS, 0};
+    const REGSAM masks[] = {
+        KEY_READ, 0x2001F, KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_ENUMERATE_SUB_KEYS, 0};
     for (REGSAM mask : masks) {
         const std::string prefix = "rights." + TimedCalls::rights(mask);
         HKEY key = TimedCalls::sentinel();
         LONG result = api.open(HKEY_CURRENT_USER, base.c_str(), mask, &key);
-        report.check(prefix + ".open", "RegOpenKeyExW(HKCU, access, " + TimedCalls::rights(mask) + ")",
-                     result, TimedCalls::outHandle(key, TimedCalls::sentinel()));
+        report.check(prefix + ".open",
+                     "RegOpenKeyExW(HKCU, access, " + TimedCalls::rights(mask) + ")", result,
+                     TimedCalls::outHandle(key, TimedCalls::sentinel()));
         if (result != ERROR_SUCCESS)
             continue;
 
@@ -53,22 +54,24 @@ void ConformanceScenarios::runAccessRights(ConformanceReport& report)
 
         HKEY child = TimedCalls::sentinel();
         result = api.create(key, WIDE("made"), KEY_READ, &child, nullptr);
-        report.check(prefix + ".create-subkey", "RegCreateKeyExW(handle, \"made\", KEY_READ)", result,
-                     TimedCalls::outHandle(child, TimedCalls::sentinel()));
+        report.check(prefix + ".create-subkey", "RegCreateKeyExW(handle, \"made\", KEY_READ)",
+                     result, TimedCalls::outHandle(child, TimedCalls::sentinel()));
         if (result == ERROR_SUCCESS)
             RegCloseKey(child);
 
         child = TimedCalls::sentinel();
         result = api.create(key, WIDE("sub"), KEY_READ, &child, nullptr);
-        report.check(prefix + ".create-existing-subkey", "RegCreateKeyExW(handle, \"sub\", KEY_READ)",
-                     result, TimedCalls::outHandle(child, TimedCalls::sentinel()));
+        report.check(prefix + ".create-existing-subkey",
+                     "RegCreateKeyExW(handle, \"sub\", KEY_READ)", result,
+                     TimedCalls::outHandle(child, TimedCalls::sentinel()));
         if (result == ERROR_SUCCESS)
             RegCloseKey(child);
 
         child = TimedCalls::sentinel();
         result = api.open(key, WIDE("sub"), KEY_ALL_ACCESS, &child);
-        report.check(prefix + ".open-subkey-for-everything", "RegOpenKeyExW(handle, \"sub\", KEY_ALL_ACCESS)",
-                     result, TimedCalls::outHandle(child, TimedCalls::sentinel()));
+        report.check(prefix + ".open-subkey-for-everything",
+                     "RegOpenKeyExW(handle, \"sub\", KEY_ALL_ACCESS)", result,
+                     TimedCalls::outHandle(child, TimedCalls::sentinel()));
         if (result == ERROR_SUCCESS)
             RegCloseKey(child);
 

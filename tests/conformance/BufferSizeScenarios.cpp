@@ -12,7 +12,7 @@ void ConformanceScenarios::runBufferSizes(ConformanceReport& report)
     const WString path = WString(scratchRoot) + WIDE("\\buffers");
     RegistryScratch::removeTree(HKEY_CURRENT_USER, path);
     HKEY key = RegistryScratch::create(HKEY_CURRENT_USER, path);
-    RegistryScratch::setText(key, WIDE("text"), WIDE("hello"));  // 12 bytes
+    RegistryScratch::setText(key, WIDE("text"), WIDE("hello")); // 12 bytes
     const BYTE dword[] = {0x78, 0x56, 0x34, 0x12};
     RegistryScratch::setBytes(key, WIDE("number"), REG_DWORD, std::vector<BYTE>(dword, dword + 4));
 
@@ -45,9 +45,9 @@ void ConformanceScenarios::runBufferSizes(ConformanceReport& report)
         std::vector<BYTE> buffer(64, 0xbd);
         DWORD type = 0xbdbd;
         DWORD size = row.size;
-        const LONG result = api.query(key, row.name, row.withType ? &type : nullptr,
-                                      row.withData ? buffer.data() : nullptr,
-                                      row.withSize ? &size : nullptr);
+        const LONG result =
+            api.query(key, row.name, row.withType ? &type : nullptr,
+                      row.withData ? buffer.data() : nullptr, row.withSize ? &size : nullptr);
         std::string returned;
         if (row.withType)
             returned += type == 0xbdbd ? "type unchanged" : TimedCalls::typeName(type);
@@ -58,14 +58,15 @@ void ConformanceScenarios::runBufferSizes(ConformanceReport& report)
             while (written < buffer.size() && buffer[buffer.size() - 1 - written] == 0xbd)
                 ++written;
             const size_t touched = buffer.size() - written;
-            returned += touched == 0 ? " buffer untouched"
-                                     : " data " + ConformanceReport::hex(buffer.data(), DWORD(touched));
+            returned += touched == 0
+                            ? " buffer untouched"
+                            : " data " + ConformanceReport::hex(buffer.data(), DWORD(touched));
         }
         report.check(row.label,
-                     "RegQueryValueExW(buffers, " + TimedCalls::path(row.name) + ", type="
-                         + (row.withType ? "&" : "NULL") + ", data=" + (row.withData ? "&" : "NULL")
-                         + ", size=" + (row.withSize ? std::to_string(row.size) : std::string("NULL"))
-                         + ")",
+                     "RegQueryValueExW(buffers, " + TimedCalls::path(row.name) +
+                         ", type=" + (row.withType ? "&" : "NULL") +
+                         ", data=" + (row.withData ? "&" : "NULL") + ", size=" +
+                         (row.withSize ? std::to_string(row.size) : std::string("NULL")) + ")",
                      result, returned);
     }
 
@@ -76,8 +77,8 @@ void ConformanceScenarios::runBufferSizes(ConformanceReport& report)
         const LONG result = report.timed("RegQueryValueExW", [&] {
             return RegQueryValueExW(key, WIDE("text"), &reserved, nullptr, buffer, &size);
         });
-        report.check("buffers.reserved-pointer-given", "RegQueryValueExW(buffers, \"text\", reserved=&)",
-                     result);
+        report.check("buffers.reserved-pointer-given",
+                     "RegQueryValueExW(buffers, \"text\", reserved=&)", result);
     }
     RegCloseKey(key);
 }

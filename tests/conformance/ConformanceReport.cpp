@@ -2,10 +2,7 @@
 
 #include <cstdio>
 
-ConformanceReport::ConformanceReport(bool timing)
-    : timingMode(timing)
-{
-}
+ConformanceReport::ConformanceReport(bool timing) : timingMode(timing) {}
 
 void ConformanceReport::check(const std::string& label, const std::string& call, long result,
                               const std::string& returned)
@@ -23,9 +20,9 @@ void ConformanceReport::check(const std::string& label, const std::string& call,
 void ConformanceReport::printTimings() const
 {
     for (const auto& entry : timings) {
-        const double mean = entry.second.calls
-            ? double(entry.second.nanoseconds) / double(entry.second.calls) / 1000.0
-            : 0.0;
+        const double mean = entry.second.calls ? double(entry.second.nanoseconds) /
+                                                     double(entry.second.calls) / 1000.0
+                                               : 0.0;
         std::printf("%s %lld %.2f\n", entry.first.c_str(), entry.second.calls, mean);
     }
     std::fflush(stdout);
@@ -34,22 +31,38 @@ void ConformanceReport::printTimings() const
 std::string ConformanceReport::code(long result)
 {
     switch (result) {
-    case 0: return "0";
-    case 2: return "2 FILE_NOT_FOUND";
-    case 3: return "3 PATH_NOT_FOUND";
-    case 5: return "5 ACCESS_DENIED";
-    case 6: return "6 INVALID_HANDLE";
-    case 87: return "87 INVALID_PARAMETER";
-    case 161: return "161 BAD_PATHNAME";
-    case 234: return "234 MORE_DATA";
-    case 259: return "259 NO_MORE_ITEMS";
-    case 998: return "998 NOACCESS";
-    case 1010: return "1010 BADKEY";
-    case 1018: return "1018 KEY_DELETED";
-    case 1020: return "1020 KEY_HAS_CHILDREN";
-    case 1605: return "1605 UNKNOWN_PRODUCT";
-    case 1608: return "1608 UNKNOWN_PROPERTY";
-    default: return std::to_string(result);
+    case 0:
+        return "0";
+    case 2:
+        return "2 FILE_NOT_FOUND";
+    case 3:
+        return "3 PATH_NOT_FOUND";
+    case 5:
+        return "5 ACCESS_DENIED";
+    case 6:
+        return "6 INVALID_HANDLE";
+    case 87:
+        return "87 INVALID_PARAMETER";
+    case 161:
+        return "161 BAD_PATHNAME";
+    case 234:
+        return "234 MORE_DATA";
+    case 259:
+        return "259 NO_MORE_ITEMS";
+    case 998:
+        return "998 NOACCESS";
+    case 1010:
+        return "1010 BADKEY";
+    case 1018:
+        return "1018 KEY_DELETED";
+    case 1020:
+        return "1020 KEY_HAS_CHILDREN";
+    case 1605:
+        return "1605 UNKNOWN_PRODUCT";
+    case 1608:
+        return "1608 UNKNOWN_PROPERTY";
+    default:
+        return std::to_string(result);
     }
 }
 

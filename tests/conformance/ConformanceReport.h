@@ -20,8 +20,7 @@ public:
 
     // Runs one platform call and, in timing mode, adds its duration to the
     // figures of the named API. Returns what the call returned.
-    template <typename Call>
-    auto timed(const char* api, Call&& call) -> decltype(call())
+    template <typename Call> auto timed(const char* api, Call&& call) -> decltype(call())
     {
         const auto start = std::chrono::steady_clock::now();
         auto result = call();
@@ -29,7 +28,8 @@ public:
         if (timingMode) {
             Timing& timing = timings[api];
             timing.calls += 1;
-            timing.nanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
+            timing.nanoseconds +=
+                std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
         }
         return result;
     }

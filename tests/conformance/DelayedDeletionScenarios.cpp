@@ -30,31 +30,23 @@ std::string pendingOperations(LONG* result)
     RegCloseKey(key);
     if (*result != ERROR_SUCCESS)
         return std::string();
+    // Every zero unit ends one string, the list's closing ones included, so
+    // that both sides print the stored units whole.
     std::string out = TimedCalls::typeName(type) + " [";
-    size_t start = 0;
     const size_t count = size / sizeof(WCHAR);
-    bool first = true;
-    while (start < count) {
-        size_t end = start;
-        while (end < count && units[end] != 0)
-            ++end;
-        if (end == count && start == end)
-            break;
+    size_t start = 0;
+    for (size_t end = 0; end < count; ++end) {
+        if (units[end] != 0)
+            continue;
         const WString entry(units.data() + start, end - start);
-        std::string shown;
-        if (entry.empty()) {
-            shown = "\"\"";
-        } else {
+        std::string shown = "\"\"";
+        if (!entry.empty()) {
             const size_t cut = entry.find_last_of(WIDE("\\/"));
-            shown = (entry.compare(0, 4, WIDE("\\??\\")) == 0 ? "\\??\\..." : "...")
-                + ConformanceReport::text(cut == WString::npos ? entry : entry.substr(cut + 1));
+            shown = (entry.compare(0, 4, WIDE("\\??\\")) == 0 ? "\\??\\..." : "...") +
+                    ConformanceReport::text(cut == WString::npos ? entry : entry.substr(cut + 1));
         }
-        out += (first ? "" : " ") + shown;
-        first = false;
+        out += (start ? " " : "") + shown;
         start = end + 1;
-        // Two zero units in a row end the list.
-        if (start < count && units[start] == 0 && (start + 1 >= count || units[start + 1] == 0))
-            break;
     }
     return out + "]";
 }
@@ -66,7 +58,8 @@ WString widePath(const std::string& path)
 
 } // namespace
 
-void ConformanceScenarios::runDelayedDeletion(ConformanceReport& report, const std::string& filesFolder)
+void ConformanceScenarios::runDelayedDeletion(ConformanceReport& report,
+                                              const std::string& filesFolder)
 {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(filesFolder), ignored);
@@ -77,7 +70,8 @@ void ConformanceScenarios::runDelayedDeletion(ConformanceReport& report, const s
     }
     {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
             RegDeleteValueW(key, pendingValue);
             RegCloseKey(key);
         }
@@ -97,8 +91,8 @@ void ConformanceScenarios::runDelayedDeletion(ConformanceReport& report, const s
     };
     for (const MoveRow& row : rows) {
         const WString path = widePath(filesFolder + row.name);
-        const BOOL accepted = report.timed("MoveFileExW",
-                                           [&] { return MoveFileExW(path.c_str(), nullptr, row.flags); });
+        const BOOL accepted = report.timed(
+            "MoveFileExW", [&] { return MoveFileExW(path.c_str(), nullptr, row.flags); });
         const DWORD error = accepted ? 0 : GetLastError();
         std::FILE* still = std::fopen((filesFolder + row.name).c_str(), "rb");
         const std::string state = still ? "file still there" : "no file";
@@ -107,14 +101,15 @@ void ConformanceScenarios::runDelayedDeletion(ConformanceReport& report, const s
         report.check(row.label,
                      "MoveFileExW(..." + row.name + ", NULL, " + std::to_string(row.flags) + ")",
                      accepted ? 1 : 0,
-                     (accepted ? "accepted" : "refused, GetLastError " + ConformanceReport::code(long(error)))
-                         + ", " + state);
+                     (accepted ? "accepted"
+                               : "refused, GetLastError " + ConformanceReport::code(long(error))) +
+                         ", " + state);
     }
 
     LONG result = 0;
     const std::string recorded = pendingOperations(&result);
     report.check("movefile.records-pending-operations",
-                 "RegQueryValueExW(HKLM\\...\\Session Manager, \"PendingFileRenameOperations\")", result,
-                 recorded);
+                 "RegQueryValueExW(HKLM\\...\\Session Manager, \"PendingFileRenameOperations\")",
+                 result, recorded);
     std::remove(present.c_str());
 }

@@ -25,8 +25,10 @@ void ConformanceScenarios::runDeletion(ConformanceReport& report)
     RegistryScratch::removeTree(HKEY_CURRENT_USER, base);
     HKEY key = RegistryScratch::create(HKEY_CURRENT_USER, base);
 
-    const WCHAR* const made[] = {WIDE("leaf"), WIDE("tree\\branch\\twig"), WIDE("x\\y\\z"),
-                                 WIDE("trail"), WIDE("Cased"), WIDE("self"), WIDE("gone")};
+    const WCHAR* const made[] = {WIDE("leaf"),    WIDE("tree\\branch\\twig"),
+                                 WIDE("x\\y\\z"), WIDE("trail"),
+                                 WIDE("Cased"),   WIDE("self"),
+                                 WIDE("gone")};
     for (const WCHAR* path : made) {
         HKEY child = RegistryScratch::create(key, path);
         RegistryScratch::setText(child, WIDE("v"), WIDE("1"));
@@ -66,8 +68,8 @@ void ConformanceScenarios::runDeletion(ConformanceReport& report)
         HKEY second = nullptr;
         RegOpenKeyExW(key, WIDE("self"), 0, KEY_READ, &second);
         LONG result = api.deleteKey(self, WIDE(""));
-        report.check("delete.empty-subkey-deletes-the-handle-key", "RegDeleteKeyW(self, \"\")", result,
-                     "self " + presence(key, WIDE("self")));
+        report.check("delete.empty-subkey-deletes-the-handle-key", "RegDeleteKeyW(self, \"\")",
+                     result, "self " + presence(key, WIDE("self")));
         DWORD size = 0;
         result = api.query(self, WIDE("v"), nullptr, nullptr, &size);
         report.check("delete.query-on-deleted-key", "RegQueryValueExW(deleted, \"v\")", result);
@@ -76,8 +78,8 @@ void ConformanceScenarios::runDeletion(ConformanceReport& report)
         report.check("delete.set-on-deleted-key", "RegSetValueExW(deleted, \"v\")", result);
         HKEY child = TimedCalls::sentinel();
         result = api.create(self, WIDE("child"), KEY_ALL_ACCESS, &child, nullptr);
-        report.check("delete.create-below-deleted-key", "RegCreateKeyExW(deleted, \"child\")", result,
-                     TimedCalls::outHandle(child, TimedCalls::sentinel()));
+        report.check("delete.create-below-deleted-key", "RegCreateKeyExW(deleted, \"child\")",
+                     result, TimedCalls::outHandle(child, TimedCalls::sentinel()));
         if (result == ERROR_SUCCESS)
             RegCloseKey(child);
         WCHAR name[32];
@@ -85,8 +87,8 @@ void ConformanceScenarios::runDeletion(ConformanceReport& report)
         result = api.enumKey(self, 0, name, &length);
         report.check("delete.enumerate-deleted-key", "RegEnumKeyExW(deleted, 0)", result);
         result = api.info(second, nullptr, nullptr, nullptr, nullptr, nullptr);
-        report.check("delete.info-through-another-handle", "RegQueryInfoKeyW(other handle to deleted)",
-                     result);
+        report.check("delete.info-through-another-handle",
+                     "RegQueryInfoKeyW(other handle to deleted)", result);
         result = api.deleteKey(self, WIDE(""));
         report.check("delete.delete-deleted-key-again", "RegDeleteKeyW(deleted, \"\")", result);
         result = api.close(self);
@@ -97,8 +99,9 @@ void ConformanceScenarios::runDeletion(ConformanceReport& report)
         result = api.create(key, WIDE("self"), KEY_ALL_ACCESS, &again, &disposition);
         size = 0;
         const LONG query = RegQueryValueExW(again, WIDE("v"), nullptr, nullptr, nullptr, &size);
-        report.check("delete.recreated-key-starts-empty", "RegCreateKeyExW(deletion, \"self\")", result,
-                     TimedCalls::disposition(disposition) + " value v " + ConformanceReport::code(query));
+        report.check(
+            "delete.recreated-key-starts-empty", "RegCreateKeyExW(deletion, \"self\")", result,
+            TimedCalls::disposition(disposition) + " value v " + ConformanceReport::code(query));
         RegCloseKey(again);
     }
 
@@ -131,7 +134,8 @@ void ConformanceScenarios::runDeletion(ConformanceReport& report)
     {
         HKEY gone = RegistryScratch::create(key, WIDE("gone"));
         for (int i = 0; i < 5; ++i)
-            RegistryScratch::setText(gone, RegistryScratch::wide("v" + std::to_string(i)), WIDE("x"));
+            RegistryScratch::setText(gone, RegistryScratch::wide("v" + std::to_string(i)),
+                                     WIDE("x"));
         RegCloseKey(gone);
         const LONG result = api.deleteKey(key, WIDE("gone"));
         report.check("delete.key-with-five-values", "RegDeleteKeyW(deletion, \"gone\")", result,

@@ -16,9 +16,10 @@ std::string infoText(TimedCalls& api, HKEY key, LONG* result)
     *result = api.info(key, &subkeys, &longestSubkey, &values, &longestValueName, &longestValue);
     if (*result != ERROR_SUCCESS)
         return std::string();
-    return "subkeys=" + std::to_string(subkeys) + " longestSubkey=" + std::to_string(longestSubkey)
-        + " values=" + std::to_string(values) + " longestValueName="
-        + std::to_string(longestValueName) + " longestValue=" + std::to_string(longestValue);
+    return "subkeys=" + std::to_string(subkeys) +
+           " longestSubkey=" + std::to_string(longestSubkey) + " values=" + std::to_string(values) +
+           " longestValueName=" + std::to_string(longestValueName) +
+           " longestValue=" + std::to_string(longestValue);
 }
 
 // Every index from 0 until the end, with the name, its reported length and
@@ -131,33 +132,37 @@ void ConformanceScenarios::runEnumeration(ConformanceReport& report)
         for (DWORD index = 0; index < 5; ++index) {
             WCHAR full[16];
             DWORD fullLength = 16;
-            const LONG probe = row.subkeys
-                ? RegEnumKeyExW(key, index, full, &fullLength, nullptr, nullptr, nullptr, nullptr)
-                : RegEnumValueW(key, index, full, &fullLength, nullptr, nullptr, nullptr, nullptr);
+            const LONG probe = row.subkeys ? RegEnumKeyExW(key, index, full, &fullLength, nullptr,
+                                                           nullptr, nullptr, nullptr)
+                                           : RegEnumValueW(key, index, full, &fullLength, nullptr,
+                                                           nullptr, nullptr, nullptr);
             if (probe != ERROR_SUCCESS || WString(full, fullLength) != WIDE("_x"))
                 continue;
             WCHAR buffer[16];
             std::fill(buffer, buffer + 16, WCHAR(0xbdbd));
             DWORD length = row.length;
-            found = row.subkeys ? api.enumKey(key, index, buffer, &length)
-                                : api.enumValue(key, index, buffer, &length, nullptr, nullptr, nullptr);
+            found = row.subkeys
+                        ? api.enumKey(key, index, buffer, &length)
+                        : api.enumValue(key, index, buffer, &length, nullptr, nullptr, nullptr);
             size_t touched = 0;
             while (touched < 16 && buffer[touched] != WCHAR(0xbdbd))
                 ++touched;
-            outcome = "length=" + std::to_string(length) + " buffer="
-                + (touched ? ConformanceReport::text(buffer, touched) : std::string("untouched"));
+            outcome =
+                "length=" + std::to_string(length) + " buffer=" +
+                (touched ? ConformanceReport::text(buffer, touched) : std::string("untouched"));
             break;
         }
         report.check(row.label,
-                     std::string(row.subkeys ? "RegEnumKeyExW" : "RegEnumValueW")
-                         + "(enumeration, index of \"_x\", length=" + std::to_string(row.length) + ")",
+                     std::string(row.subkeys ? "RegEnumKeyExW" : "RegEnumValueW") +
+                         "(enumeration, index of \"_x\", length=" + std::to_string(row.length) +
+                         ")",
                      found, outcome);
     }
 
     // Value data buffers during enumeration.
     {
         HKEY sub = RegistryScratch::create(key, WIDE("data"));
-        RegistryScratch::setText(sub, WIDE("only"), WIDE("0123456789"));  // 22 bytes
+        RegistryScratch::setText(sub, WIDE("only"), WIDE("0123456789")); // 22 bytes
         const DWORD sizes[] = {4, 22, 100};
         for (DWORD given : sizes) {
             WCHAR name[16];
@@ -166,8 +171,9 @@ void ConformanceScenarios::runEnumeration(ConformanceReport& report)
             std::vector<BYTE> data(128, 0xbd);
             DWORD size = given;
             result = api.enumValue(sub, 0, name, &length, &type, data.data(), &size);
-            std::string outcome = "length=" + std::to_string(length) + " type="
-                + TimedCalls::typeName(type) + " size=" + std::to_string(size);
+            std::string outcome = "length=" + std::to_string(length) +
+                                  " type=" + TimedCalls::typeName(type) +
+                                  " size=" + std::to_string(size);
             report.check("enum.value-data-buffer-of-" + std::to_string(given),
                          "RegEnumValueW(data, 0, data size=" + std::to_string(given) + ")", result,
                          outcome);
@@ -221,7 +227,8 @@ void ConformanceScenarios::runEnumeration(ConformanceReport& report)
             RegCloseKey(child);
         }
         returned = infoText(api, sub, &result);
-        report.check("enum.info-after-twelve-of-each", "RegQueryInfoKeyW(counts)", result, returned);
+        report.check("enum.info-after-twelve-of-each", "RegQueryInfoKeyW(counts)", result,
+                     returned);
         RegDeleteValueW(sub, WIDE("v3"));
         RegDeleteKeyW(sub, WIDE("v4"));
         returned = infoText(api, sub, &result);

@@ -10,11 +10,17 @@ namespace {
 // records a per-machine product: published under Classes\Installer and with
 // its properties under UserData.
 const WCHAR* const productCode = WIDE("{12345678-9ABC-DEF0-1234-56789ABCDEF0}");
-const WCHAR* const productKey = WIDE("Software\\Classes\\Installer\\Products\\87654321CBA90FED21436587A9CBED0F");
-const WCHAR* const propertiesKey = WIDE("Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\87654321CBA90FED21436587A9CBED0F");
+const WCHAR* const productKey =
+    WIDE("Software\\Classes\\Installer\\Products\\87654321CBA90FED21436587A9CBED0F");
+const WCHAR* const propertiesKey =
+    WIDE("Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-"
+         "18\\Products\\87654321CBA90FED21436587A9CBED0F");
 const WCHAR* const bareCode = WIDE("{ABCDEF01-2345-6789-ABCD-EF0123456789}");
-const WCHAR* const bareProductKey = WIDE("Software\\Classes\\Installer\\Products\\10FEDCBA54329876BADCFE1032547698");
-const WCHAR* const barePropertiesKey = WIDE("Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\10FEDCBA54329876BADCFE1032547698");
+const WCHAR* const bareProductKey =
+    WIDE("Software\\Classes\\Installer\\Products\\10FEDCBA54329876BADCFE1032547698");
+const WCHAR* const barePropertiesKey =
+    WIDE("Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-"
+         "18\\Products\\10FEDCBA54329876BADCFE1032547698");
 const WCHAR* const location = WIDE("C:\\Program Files (x86)\\Crypto Pro\\CSP\\");
 
 void registerProducts()
@@ -22,8 +28,8 @@ void registerProducts()
     HKEY key = RegistryScratch::create(HKEY_LOCAL_MACHINE, productKey, KEY_WOW64_64KEY);
     RegistryScratch::setText(key, WIDE("ProductName"), WIDE("Vexor conformance product"));
     RegCloseKey(key);
-    key = RegistryScratch::create(HKEY_LOCAL_MACHINE, WString(propertiesKey) + WIDE("\\InstallProperties"),
-                                  KEY_WOW64_64KEY);
+    key = RegistryScratch::create(
+        HKEY_LOCAL_MACHINE, WString(propertiesKey) + WIDE("\\InstallProperties"), KEY_WOW64_64KEY);
     RegistryScratch::setText(key, WIDE("InstallLocation"), location);
     RegistryScratch::setText(key, WIDE("DisplayName"), WIDE("Vexor conformance product"));
     RegCloseKey(key);
@@ -67,7 +73,8 @@ void ConformanceScenarios::runInstaller(ConformanceReport& report)
          WIDE("InstallLocation"), true, 64},
         {"msi.unknown-product-unknown-property", WIDE("{00000000-1111-2222-3333-444444444444}"),
          WIDE("NoSuchProperty"), false, 0},
-        {"msi.malformed-product-code", WIDE("not-a-product-code"), WIDE("InstallLocation"), false, 0},
+        {"msi.malformed-product-code", WIDE("not-a-product-code"), WIDE("InstallLocation"), false,
+         0},
         {"msi.product-code-without-braces", WIDE("12345678-9ABC-DEF0-1234-56789ABCDEF0"),
          WIDE("InstallLocation"), false, 0},
         {"msi.null-product-code", nullptr, WIDE("InstallLocation"), false, 0},
@@ -101,10 +108,10 @@ void ConformanceScenarios::runInstaller(ConformanceReport& report)
                                 : " buffer untouched";
         }
         report.check(row.label,
-                     "MsiGetProductInfoW(" + TimedCalls::path(row.product) + ", "
-                         + TimedCalls::path(row.property) + ", "
-                         + (row.withBuffer ? "buffer" : "NULL") + ", " + std::to_string(row.length)
-                         + ")",
+                     "MsiGetProductInfoW(" + TimedCalls::path(row.product) + ", " +
+                         TimedCalls::path(row.property) + ", " +
+                         (row.withBuffer ? "buffer" : "NULL") + ", " + std::to_string(row.length) +
+                         ")",
                      long(result), returned);
     }
     unregisterProducts();

@@ -72,19 +72,20 @@ void ConformanceScenarios::runLongNames(ConformanceReport& report)
         result = api.query(root, name.c_str(), &type, nullptr, &size);
         report.check("long.query-value-name-of-" + std::to_string(length) + "-characters",
                      "RegQueryValueExW(base, v*" + std::to_string(length) + ", NULL)", result,
-                     result == ERROR_SUCCESS ? TimedCalls::typeName(type) + " size=" + std::to_string(size)
-                                             : std::string());
+                     result == ERROR_SUCCESS
+                         ? TimedCalls::typeName(type) + " size=" + std::to_string(size)
+                         : std::string());
     }
 
     {
         DWORD subkeys = 0, longestSubkey = 0, values = 0, longestValueName = 0, longestValue = 0;
-        const LONG result = api.info(root, &subkeys, &longestSubkey, &values, &longestValueName,
-                                     &longestValue);
+        const LONG result =
+            api.info(root, &subkeys, &longestSubkey, &values, &longestValueName, &longestValue);
         report.check("long.info-reports-longest-names", "RegQueryInfoKeyW(base)", result,
-                     "subkeys=" + std::to_string(subkeys) + " longestSubkey="
-                         + std::to_string(longestSubkey) + " values=" + std::to_string(values)
-                         + " longestValueName=" + std::to_string(longestValueName)
-                         + " longestValue=" + std::to_string(longestValue));
+                     "subkeys=" + std::to_string(subkeys) + " longestSubkey=" +
+                         std::to_string(longestSubkey) + " values=" + std::to_string(values) +
+                         " longestValueName=" + std::to_string(longestValueName) +
+                         " longestValue=" + std::to_string(longestValue));
     }
 
     // Large data round-trips whole.
@@ -99,11 +100,10 @@ void ConformanceScenarios::runLongNames(ConformanceReport& report)
         DWORD size = DWORD(back.size());
         DWORD type = 0;
         result = api.query(root, WIDE("big"), &type, back.data(), &size);
-        const bool same = size == data.size()
-            && std::equal(data.begin(), data.end(), back.begin());
+        const bool same = size == data.size() && std::equal(data.begin(), data.end(), back.begin());
         report.check("long.query-200000-bytes", "RegQueryValueExW(base, \"big\")", result,
-                     TimedCalls::typeName(type) + " size=" + std::to_string(size)
-                         + (same ? " same bytes" : " different bytes"));
+                     TimedCalls::typeName(type) + " size=" + std::to_string(size) +
+                         (same ? " same bytes" : " different bytes"));
     }
     RegCloseKey(root);
 }

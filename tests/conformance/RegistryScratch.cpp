@@ -22,7 +22,8 @@ void RegistryScratch::removeTree(HKEY parent, const WString& path, REGSAM view)
     for (int guard = 0; guard < 100000; ++guard) {
         WCHAR name[512];
         DWORD length = 512;
-        if (RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         const WString child(name, length);
         removeTree(key, child);
@@ -49,8 +50,7 @@ HKEY RegistryScratch::create(HKEY parent, const WString& path, REGSAM view)
 {
     HKEY key = nullptr;
     if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr)
-        != ERROR_SUCCESS)
+                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return nullptr;
     return key;
 }
@@ -76,8 +76,8 @@ std::string RegistryScratch::readText(HKEY parent, const WString& path, const WS
     WCHAR buffer[256] = {};
     DWORD size = sizeof(buffer) - sizeof(WCHAR);
     DWORD type = 0;
-    result = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                              &size);
+    result =
+        RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS)
         return "query " + ConformanceReport::code(result);
@@ -107,8 +107,8 @@ std::vector<std::string> RegistryScratch::subkeyNames(HKEY key)
     for (DWORD index = 0;; ++index) {
         WCHAR name[512];
         DWORD length = 512;
-        const LONG result = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr,
-                                          nullptr);
+        const LONG result =
+            RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result != ERROR_SUCCESS) {
@@ -126,8 +126,8 @@ std::vector<std::string> RegistryScratch::valueNames(HKEY key)
     for (DWORD index = 0;; ++index) {
         WCHAR name[512];
         DWORD length = 512;
-        const LONG result = RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr,
-                                          nullptr);
+        const LONG result =
+            RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result != ERROR_SUCCESS) {

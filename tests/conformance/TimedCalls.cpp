@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-TimedCalls::TimedCalls(ConformanceReport& report)
-    : report(report)
-{
-}
+TimedCalls::TimedCalls(ConformanceReport& report) : report(report) {}
 
 LONG TimedCalls::open(HKEY parent, const WCHAR* path, REGSAM rights, HKEY* key)
 {
-    return report.timed("RegOpenKeyExW", [&] { return RegOpenKeyExW(parent, path, 0, rights, key); });
+    return report.timed("RegOpenKeyExW",
+                        [&] { return RegOpenKeyExW(parent, path, 0, rights, key); });
 }
 
 LONG TimedCalls::create(HKEY parent, const WCHAR* path, REGSAM rights, HKEY* key,
@@ -82,11 +80,12 @@ std::string TimedCalls::rights(REGSAM rights)
     };
     // Composite masks first, so that KEY_READ is not printed as its parts.
     static const Named names[] = {
-        {0x000F003F, "KEY_ALL_ACCESS"}, {0x0002001F, "0x2001F"},    {0x00020019, "KEY_READ"},
-        {0x00020006, "KEY_WRITE"},      {0x0001, "KEY_QUERY_VALUE"}, {0x0002, "KEY_SET_VALUE"},
+        {0x000F003F, "KEY_ALL_ACCESS"}, {0x0002001F, "0x2001F"},
+        {0x00020019, "KEY_READ"},       {0x00020006, "KEY_WRITE"},
+        {0x0001, "KEY_QUERY_VALUE"},    {0x0002, "KEY_SET_VALUE"},
         {0x0004, "KEY_CREATE_SUB_KEY"}, {0x0008, "KEY_ENUMERATE_SUB_KEYS"},
-        {0x0010, "KEY_NOTIFY"},         {0x00010000, "DELETE"},      {0x0100, "KEY_WOW64_64KEY"},
-        {0x0200, "KEY_WOW64_32KEY"},
+        {0x0010, "KEY_NOTIFY"},         {0x00010000, "DELETE"},
+        {0x0100, "KEY_WOW64_64KEY"},    {0x0200, "KEY_WOW64_32KEY"},
     };
     std::string out;
     REGSAM left = rights;
@@ -124,9 +123,12 @@ std::string TimedCalls::outHandle(HKEY key, HKEY sentinel)
 std::string TimedCalls::disposition(DWORD disposition)
 {
     switch (disposition) {
-    case REG_CREATED_NEW_KEY: return "REG_CREATED_NEW_KEY";
-    case REG_OPENED_EXISTING_KEY: return "REG_OPENED_EXISTING_KEY";
-    default: return "disposition " + std::to_string(disposition);
+    case REG_CREATED_NEW_KEY:
+        return "REG_CREATED_NEW_KEY";
+    case REG_OPENED_EXISTING_KEY:
+        return "REG_OPENED_EXISTING_KEY";
+    default:
+        return "disposition " + std::to_string(disposition);
     }
 }
 

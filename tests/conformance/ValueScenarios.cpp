@@ -39,9 +39,9 @@ std::string readBack(TimedCalls& api, HKEY key, const WCHAR* name, LONG* result)
     bool tailUntouched = true;
     for (size_t i = room; i < buffer.size(); ++i)
         tailUntouched = tailUntouched && buffer[i] == 0xbd;
-    return TimedCalls::typeName(type) + " size=" + std::to_string(room) + " "
-        + ConformanceReport::hex(buffer.data(), room)
-        + (tailUntouched ? "" : " (wrote past the data)");
+    return TimedCalls::typeName(type) + " size=" + std::to_string(room) + " " +
+           ConformanceReport::hex(buffer.data(), room) +
+           (tailUntouched ? "" : " (wrote past the data)");
 }
 
 } // namespace
@@ -70,7 +70,8 @@ void ConformanceScenarios::runValues(ConformanceReport& report)
         {"values.text-zero-bytes", WIDE("szZero"), REG_SZ, {}},
         {"values.text-with-zero-inside", WIDE("szInner"), REG_SZ,
          concat(text(WIDE("ab"), true), text(WIDE("cd"), true))},
-        {"values.text-cyrillic", WIDE("szCyr"), REG_SZ, text(WIDE("\u041A\u043B\u044E\u0447"), true)},
+        {"values.text-cyrillic", WIDE("szCyr"), REG_SZ,
+         text(WIDE("\u041A\u043B\u044E\u0447"), true)},
         {"values.expand-text-kept-unexpanded", WIDE("expand"), REG_EXPAND_SZ,
          text(WIDE("%ProgramFiles%\\Crypto Pro"), true)},
         {"values.binary", WIDE("bin"), REG_BINARY, bytesOf({0x3b, 0xfc, 0x18, 0x00, 0xff, 0x81})},
@@ -96,13 +97,14 @@ void ConformanceScenarios::runValues(ConformanceReport& report)
     for (const ValueRow& row : rows) {
         LONG result = api.set(key, row.name, row.type, row.bytes.data(), DWORD(row.bytes.size()));
         report.check(std::string(row.label) + ".set",
-                     "RegSetValueExW(values, " + TimedCalls::path(row.name) + ", "
-                         + TimedCalls::typeName(row.type) + ", " + std::to_string(row.bytes.size())
-                         + " bytes)",
+                     "RegSetValueExW(values, " + TimedCalls::path(row.name) + ", " +
+                         TimedCalls::typeName(row.type) + ", " + std::to_string(row.bytes.size()) +
+                         " bytes)",
                      result);
         const std::string returned = readBack(api, key, row.name, &result);
         report.check(std::string(row.label) + ".read",
-                     "RegQueryValueExW(values, " + TimedCalls::path(row.name) + ")", result, returned);
+                     "RegQueryValueExW(values, " + TimedCalls::path(row.name) + ")", result,
+                     returned);
     }
 
     // A REG_SZ given without its terminator, with a non-zero unit right after
@@ -156,8 +158,8 @@ void ConformanceScenarios::runValues(ConformanceReport& report)
         const BYTE four[] = {4, 0, 0, 0};
         LONG result = api.set(key, WIDE("sz"), REG_DWORD, four, sizeof four);
         std::string returned = readBack(api, key, WIDE("sz"), &result);
-        report.check("values.overwrite-with-another-type", "RegSetValueExW(values, \"sz\", REG_DWORD)",
-                     result, returned);
+        report.check("values.overwrite-with-another-type",
+                     "RegSetValueExW(values, \"sz\", REG_DWORD)", result, returned);
         returned = readBack(api, key, nullptr, &result);
         report.check("values.null-name-reads-the-default-value", "RegQueryValueExW(values, NULL)",
                      result, returned);
@@ -173,10 +175,11 @@ void ConformanceScenarios::runValues(ConformanceReport& report)
         HKEY fresh = RegistryScratch::create(key, WIDE("fresh"));
         LONG result = 0;
         std::string returned = readBack(api, fresh, WIDE(""), &result);
-        report.check("values.fresh-key-has-no-default-value", "RegQueryValueExW(fresh, \"\")", result,
-                     returned);
+        report.check("values.fresh-key-has-no-default-value", "RegQueryValueExW(fresh, \"\")",
+                     result, returned);
         returned = readBack(api, key, WIDE("absent"), &result);
-        report.check("values.missing-value", "RegQueryValueExW(values, \"absent\")", result, returned);
+        report.check("values.missing-value", "RegQueryValueExW(values, \"absent\")", result,
+                     returned);
         result = api.set(fresh, WIDE("n"), REG_BINARY, nullptr, 0);
         returned = readBack(api, fresh, WIDE("n"), &result);
         report.check("values.set-null-data-with-zero-size", "RegSetValueExW(fresh, \"n\", NULL, 0)",

@@ -19,8 +19,9 @@ void checkView(TimedCalls& api, ConformanceReport& report, const std::string& la
         returned += " view=" + RegistryScratch::readText(key, WIDE(""), WIDE("view"));
         api.close(key);
     }
-    report.check(label, std::string("RegOpenKeyExW(") + parentName + ", " + TimedCalls::path(path)
-                            + ", " + TimedCalls::rights(rights) + ")",
+    report.check(label,
+                 std::string("RegOpenKeyExW(") + parentName + ", " + TimedCalls::path(path) + ", " +
+                     TimedCalls::rights(rights) + ")",
                  result, returned);
 }
 
@@ -54,8 +55,9 @@ void ConformanceScenarios::runViews(ConformanceReport& report)
         DWORD disposition = 0;
         const REGSAM rights = KEY_ALL_ACCESS | row.view;
         const LONG result = api.create(HKEY_LOCAL_MACHINE, native, rights, &key, &disposition);
-        report.check(row.label, "RegCreateKeyExW(HKLM, " + TimedCalls::path(native) + ", "
-                                    + TimedCalls::rights(rights) + ")",
+        report.check(row.label,
+                     "RegCreateKeyExW(HKLM, " + TimedCalls::path(native) + ", " +
+                         TimedCalls::rights(rights) + ")",
                      result, TimedCalls::disposition(disposition));
         if (result == ERROR_SUCCESS) {
             RegistryScratch::setText(key, WIDE("view"), row.mark);
@@ -93,8 +95,8 @@ void ConformanceScenarios::runViews(ConformanceReport& report)
         const REGSAM rights = KEY_ALL_ACCESS | KEY_WOW64_32KEY | KEY_WOW64_64KEY;
         const LONG result = api.create(HKEY_LOCAL_MACHINE, native, rights, &key, nullptr);
         report.check("views.both-view-flags-at-once-on-create",
-                     "RegCreateKeyExW(HKLM, " + TimedCalls::path(native) + ", "
-                         + TimedCalls::rights(rights) + ")",
+                     "RegCreateKeyExW(HKLM, " + TimedCalls::path(native) + ", " +
+                         TimedCalls::rights(rights) + ")",
                      result, TimedCalls::outHandle(key, TimedCalls::sentinel()));
         if (result == ERROR_SUCCESS)
             RegCloseKey(key);
@@ -109,7 +111,8 @@ void ConformanceScenarios::runViews(ConformanceReport& report)
     };
     for (const OpenRow& row : bases) {
         HKEY software = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, row.path, 0, row.rights, &software) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, row.path, 0, row.rights, &software) !=
+            ERROR_SUCCESS) {
             report.check(row.label, "RegOpenKeyExW(HKLM, " + TimedCalls::path(row.path) + ")", 2,
                          "cannot open the parent");
             continue;
@@ -117,9 +120,10 @@ void ConformanceScenarios::runViews(ConformanceReport& report)
         const REGSAM views[] = {0, KEY_WOW64_64KEY, KEY_WOW64_32KEY};
         for (REGSAM view : views) {
             checkView(api, report,
-                      std::string(row.label) + "-then-" + (view == 0 ? "no-flag"
-                                                           : view == KEY_WOW64_64KEY ? "64-bit-flag"
-                                                                                     : "32-bit-flag"),
+                      std::string(row.label) + "-then-" +
+                          (view == 0                 ? "no-flag"
+                           : view == KEY_WOW64_64KEY ? "64-bit-flag"
+                                                     : "32-bit-flag"),
                       software, "software", WIDE("VexorConformance"), KEY_READ | view);
         }
         RegCloseKey(software);
@@ -157,15 +161,16 @@ void ConformanceScenarios::runViews(ConformanceReport& report)
 
     // RegDeleteKeyW works in the view of the handle's path only.
     {
-        HKEY a = RegistryScratch::create(HKEY_LOCAL_MACHINE, WIDE("Software\\VexorConformance\\Both"),
-                                         KEY_WOW64_64KEY);
-        HKEY b = RegistryScratch::create(HKEY_LOCAL_MACHINE, WIDE("Software\\VexorConformance\\Both"),
-                                         KEY_WOW64_32KEY);
+        HKEY a = RegistryScratch::create(HKEY_LOCAL_MACHINE,
+                                         WIDE("Software\\VexorConformance\\Both"), KEY_WOW64_64KEY);
+        HKEY b = RegistryScratch::create(HKEY_LOCAL_MACHINE,
+                                         WIDE("Software\\VexorConformance\\Both"), KEY_WOW64_32KEY);
         RegistryScratch::setText(a, WIDE("view"), WIDE("64"));
         RegistryScratch::setText(b, WIDE("view"), WIDE("32"));
         RegCloseKey(a);
         RegCloseKey(b);
-        const LONG result = api.deleteKey(HKEY_LOCAL_MACHINE, WIDE("Software\\VexorConformance\\Both"));
+        const LONG result =
+            api.deleteKey(HKEY_LOCAL_MACHINE, WIDE("Software\\VexorConformance\\Both"));
         report.check("views.delete-from-root-removes-the-native-copy",
                      "RegDeleteKeyW(HKLM, \"Software\\\\VexorConformance\\\\Both\")", result);
         checkView(api, report, "views.native-copy-is-gone", HKEY_LOCAL_MACHINE, "HKLM",
@@ -176,7 +181,8 @@ void ConformanceScenarios::runViews(ConformanceReport& report)
 
     // The keys the installer writes in both views: the smart-card types.
     {
-        const WCHAR* cards = WIDE("SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance");
+        const WCHAR* cards =
+            WIDE("SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance");
         RegistryScratch::removeTree(HKEY_LOCAL_MACHINE, cards, KEY_WOW64_64KEY);
         RegistryScratch::removeTree(HKEY_LOCAL_MACHINE, cards, KEY_WOW64_32KEY);
         HKEY a = RegistryScratch::create(HKEY_LOCAL_MACHINE, cards, KEY_WOW64_64KEY);
