@@ -1,0 +1,32 @@
+// Placeholders so that the program links until the installation engine lands.
+#include "Platform.h"
+#include "VexorKCryptoProInstaller.h"
+
+void VexorKCryptoProInstaller::installButtonClicked() {}
+void VexorKCryptoProInstaller::uninstall() {}
+void VexorKCryptoProInstaller::copyModuleFiles(const QString&, const QString&, const QString&) {}
+void VexorKCryptoProInstaller::removeRegistryKey(const QString&, const QString&, bool) {}
+void VexorKCryptoProInstaller::removeModuleFiles(const QString&, const QString&) {}
+QString VexorKCryptoProInstaller::queryProductInfo(const QString&)
+{
+    return QString();
+}
+void VexorKCryptoProInstaller::detectHost() {}
+
+// Stand-ins for the process-level platform facts until the simulated host
+// is in; they vanish as soon as its header is.
+#if !__has_include("SimulatedHost.h")
+__attribute__((weak)) void Platform::initializeProcess() {}
+__attribute__((weak)) QString Platform::cpuArchitecture()
+{
+    return QStringLiteral("x86_64");
+}
+__attribute__((weak)) QString Platform::errorText(long code)
+{
+    return QString::number(code);
+}
+__attribute__((weak)) QString Platform::hostProblem()
+{
+    return QString();
+}
+#endif
