@@ -81,8 +81,8 @@ void ModalAnswer::poll()
     m_text = box->text();
     m_icon = box->icon();
     m_answered = true;
-    if (QAbstractButton* button = box->button(m_button))
+    if (m_button == QMessageBox::NoButton)
+        QTest::keyClick(box, Qt::Key_Escape);
+    else if (QAbstractButton* button = box->button(m_button))
         button->click();
-    else
-        box->reject();
 }

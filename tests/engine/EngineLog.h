@@ -49,8 +49,8 @@ public:
     static QStringList texts(const LogLines& lines);
 };
 
-// Answers the next message box that becomes modal by pressing button, and
-// keeps what it showed.
+// Answers the next message box that becomes modal by pressing button (or,
+// for NoButton, the Escape key), and keeps what it showed.
 class ModalAnswer
 {
 public:

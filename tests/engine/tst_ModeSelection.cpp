@@ -2,6 +2,7 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
@@ -86,7 +87,7 @@ void ModeSelectionTest::decliningEndsAtOnce_data()
 {
     QTest::addColumn<int>("button");
     QTest::newRow("answering No") << int(QMessageBox::No);
-    QTest::newRow("closing the question with Escape") << int(QMessageBox::Escape);
+    QTest::newRow("closing the question with Escape") << int(QMessageBox::NoButton);
 }
 
 void ModeSelectionTest::decliningEndsAtOnce()
@@ -97,7 +98,7 @@ void ModeSelectionTest::decliningEndsAtOnce()
     QVERIFY(setMarker());
     VexorKCryptoProInstaller window;
 
-    ModalAnswer answer(QMessageBox::StandardButton(button));
+    ModalAnswer answer{QMessageBox::StandardButton(button)};
     QCOMPARE(ModeSelection::run(window), std::optional<int>(0));
     QVERIFY(answer.answered());
     QCOMPARE(answer.icon(), QMessageBox::Question);
@@ -123,20 +124,23 @@ void ModeSelectionTest::agreeingRemovesThenOffersInstall()
     VexorKCryptoProInstaller window;
 
     QList<WindowState> duringRemoval;
+    std::optional<WindowState> inEventLoop;
     auto* pane = window.findChild<QPlainTextEdit*>(QStringLiteral("logTextEdit"));
     connect(pane, &QPlainTextEdit::textChanged, &window, [&] {
         duringRemoval << WindowState{window.windowTitle(), !installButton(window)->isHidden(),
                                      window.isVisible()};
-        // The last removal line: let the event loop that follows end again.
-        if (pane->document()->lastBlock().text() == QString::fromUtf8("Удаление прошло успешно."))
+        // After the last removal line the event loop starts: look, then end it.
+        if (pane->document()->lastBlock().text() == QString::fromUtf8("Удаление прошло успешно.")) {
             QTimer::singleShot(0, &window, [&] {
-                QCOMPARE(window.windowTitle(), kInstallTitle);
-                QVERIFY(!installButton(window)->isHidden());
-                QVERIFY(window.isVisible());
+                inEventLoop = WindowState{window.windowTitle(), !installButton(window)->isHidden(),
+                                          window.isVisible()};
                 window.close();
             });
+        }
     });
 
+    // Should the removal end otherwise, the event loop must still end.
+    QTimer::singleShot(60000, &window, &QWidget::close);
     ModalAnswer answer(QMessageBox::Yes);
     QCOMPARE(ModeSelection::run(window), std::optional<int>(0));
     QVERIFY(answer.answered());
@@ -144,7 +148,9 @@ void ModeSelectionTest::agreeingRemovesThenOffersInstall()
     QVERIFY(!duringRemoval.isEmpty());
     for (const WindowState& state : duringRemoval)
         QVERIFY(state == (WindowState{kRemovalTitle, false, true}));
-    QCOMPARE(EngineLog::pane(window).size(), duringRemoval.size());
+    QVERIFY(duringRemoval.size() >= EngineLog::pane(window).size());
+    QVERIFY(inEventLoop.has_value());
+    QVERIFY(*inEventLoop == (WindowState{kInstallTitle, true, true}));
     QCOMPARE(window.windowTitle(), kInstallTitle);
     QVERIFY(!installButton(window)->isHidden());
     QVERIFY(installButton(window)->isEnabled());
