@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <QVector>
 
+#include <set>
+
 #include "WinApi.h"
 
 // Typed values under slash-separated keys below one or more base registry
@@ -18,13 +20,25 @@ class WinRegistrySettings : public QObject
     Q_OBJECT
 
 public:
-    enum Status { NoError = 0, AccessError = 1 };
+    enum Status
+    {
+        NoError = 0,
+        AccessError = 1
+    };
     Q_ENUM(Status)
 
-    enum Format { Registry32Format = 0, Registry64Format = 1 };
+    enum Format
+    {
+        Registry32Format = 0,
+        Registry64Format = 1
+    };
     Q_ENUM(Format)
 
-    enum Scope { UserScope = 0, SystemScope = 1 };
+    enum Scope
+    {
+        UserScope = 0,
+        SystemScope = 1
+    };
     Q_ENUM(Scope)
 
     // path: a root name ("HKEY_LOCAL_MACHINE", "HKLM", ...) optionally
@@ -50,7 +64,17 @@ private:
         REGSAM access = 0;
     };
 
-    enum class NameKind { Values, Subkeys };
+    enum class NameKind
+    {
+        Values,
+        Subkeys
+    };
+
+    // Value paths collected while listing: ascending code-unit order, no
+    // duplicates.
+    using PathSet = std::set<QString>;
+
+    void addLocation(HKEY root, const QString& subkey);
 
     // Key paths.
     static QString normalizeKey(const QString& key);
@@ -60,22 +84,25 @@ private:
 
     // Handles.
     HKEY locationHandle(KeyLocation& location) const;
-    static HKEY openOrCreateKey(HKEY parent, const QString& subpath, REGSAM rights,
-                                REGSAM viewBit);
+    static HKEY openOrCreateKey(HKEY parent, const QString& subpath, REGSAM rights, REGSAM viewBit);
     static HKEY openOrCreateWritable(HKEY parent, const QString& subpath, bool* readOnly,
                                      REGSAM viewBit);
+    static HKEY openKey(HKEY parent, const QString& subpath, REGSAM rights);
     HKEY writeKeyHandle() const;
+    void noteAccessError() const;
 
     // Reading.
     bool findValue(const QString& normalizedKey, QVariant* result) const;
     bool readValue(HKEY handle, const QString& registryKey, QVariant* result) const;
+    static QVariant decodeData(DWORD type, const QByteArray& buffer, DWORD storedSize);
 
     // Writing.
     void writeValue(const QString& normalizedKey, const QVariant& value);
+    static QByteArray encodeData(const QVariant& value, DWORD* type);
 
     // Enumeration and removal.
     static QStringList listNames(HKEY key, NameKind kind);
-    static void collectValuePaths(HKEY start, const QString& relativePath, QStringList* paths,
+    static void collectValuePaths(HKEY start, const QString& relativePath, PathSet* paths,
                                   REGSAM viewBit);
     static void deleteSubkeysRecursively(HKEY key, REGSAM viewBit);
     void clearAll();

@@ -1,0 +1,71 @@
+#include "VexorKCryptoProInstaller.h"
+
+#include "Cp1251.h"
+#include "Platform.h"
+#include "ui_VexorKCryptoProInstaller.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+
+namespace {
+constexpr auto kInstallModeTitle = cp1251("Установка Quellon Vexor K для Крипто Про");
+constexpr auto kRemovalModeTitle = cp1251("Удаление Quellon Vexor K для Крипто Про");
+} // namespace
+
+VexorKCryptoProInstaller::VexorKCryptoProInstaller(QWidget* parent)
+    : QMainWindow(parent),
+      logFile(QCoreApplication::applicationDirPath() + QStringLiteral("/install.log")),
+      productCode(QStringLiteral("{407E5BA7-6406-40BF-A4DC-3654B8F584C1}")),
+      ui(new Ui::VEXOR_K_CryptoProInstallerClass)
+{
+    ui->setupUi(this);
+    detectHost();
+    // A log file that cannot be opened is not fatal: the pane still shows
+    // every line.
+    logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+
+    const QString hostProblem = Platform::hostProblem();
+    if (!hostProblem.isEmpty())
+        addLogLine(hostProblem, 1);
+
+    connect(ui->installButton, &QPushButton::clicked, this,
+            &VexorKCryptoProInstaller::installButtonClicked);
+    connect(ui->closeButton, &QPushButton::clicked, this,
+            &VexorKCryptoProInstaller::closeButtonClicked);
+}
+
+VexorKCryptoProInstaller::~VexorKCryptoProInstaller()
+{
+    delete ui;
+}
+
+void VexorKCryptoProInstaller::addLogLine(const QString& message, int isError)
+{
+    if (logFile.isOpen()) {
+        // Flushed per line so that a crash or a kill still leaves the record
+        // of everything done so far.
+        logFile.write(message.toLocal8Bit() + '\n');
+        logFile.flush();
+    }
+    if (isError) {
+        // Error texts and paths may hold '<' or '&'; they must show as typed.
+        ui->logTextEdit->appendHtml(QStringLiteral("<font color=\"red\">") +
+                                    message.toHtmlEscaped() + QStringLiteral("</font>"));
+    } else {
+        ui->logTextEdit->appendPlainText(message);
+    }
+    // Procedures run without returning to the event loop; only a synchronous
+    // repaint shows their progress.
+    ui->logTextEdit->repaint();
+}
+
+void VexorKCryptoProInstaller::setModeTitle(bool installMode)
+{
+    ui->installButton->setVisible(installMode);
+    setWindowTitle(fromCp1251(installMode ? kInstallModeTitle.c_str() : kRemovalModeTitle.c_str()));
+}
+
+void VexorKCryptoProInstaller::closeButtonClicked()
+{
+    close();
+}
