@@ -132,7 +132,6 @@ void UninstallProcedureTest::removesWhatWasInstalled()
         VexorKCryptoProInstaller window;
         window.uninstall();
         QCOMPARE(EngineLog::pane(window), expected);
-        QVERIFY(!isInstalled());
     }
     QCOMPARE(EngineLog::file(), EngineLog::texts(expected));
 
@@ -161,6 +160,8 @@ void UninstallProcedureTest::removesWhatWasInstalled()
     if (is64)
         QVERIFY(!QFile::exists(host.cspFolder64() + QStringLiteral("/vexor.dll")));
     QCOMPARE(SimulatedHost::pendingFileOperations(), QStringList());
+    // Asked only now: reading the marker makes its empty keys again.
+    QVERIFY(!isInstalled());
 }
 
 void UninstallProcedureTest::aFileInUseIsDeletedAtRestart()
