@@ -1,0 +1,320 @@
+#include "HostDatabase.h"
+
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace {
+
+// Bumped whenever the tables change shape; an unknown format is refused
+// rather than guessed at.
+constexpr const char* schemaFormat = "1";
+
+// Long enough that concurrent installers and tools wait for each other
+// instead of failing; short enough that a stuck writer is reported.
+constexpr int busyTimeoutMs = 30000;
+
+const char* const schemaStatements[] = {
+    "CREATE TABLE IF NOT EXISTS host_meta(name TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS host_environment(name TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    // name holds the UTF-16 units as given; fold the upper-cased units in
+    // big-endian order, so that memcmp order is UTF-16 unit order.
+    "CREATE TABLE IF NOT EXISTS reg_keys(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
+    " class BLOB NOT NULL DEFAULT x'', volatile INTEGER NOT NULL DEFAULT 0,"
+    " written INTEGER NOT NULL DEFAULT 0)",
+    "CREATE UNIQUE INDEX IF NOT EXISTS reg_keys_by_name ON reg_keys(parent, fold)",
+    "CREATE TABLE IF NOT EXISTS reg_values(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL)",
+    "CREATE UNIQUE INDEX IF NOT EXISTS reg_values_by_name ON reg_values(key, fold)",
+    "CREATE INDEX IF NOT EXISTS reg_values_in_order ON reg_values(key, id)",
+    "INSERT OR IGNORE INTO reg_keys(id, parent, name, fold) VALUES"
+    " (1, 0, CAST('HKEY_CLASSES_ROOT' AS BLOB), CAST('HKEY_CLASSES_ROOT' AS BLOB)),"
+    " (2, 0, CAST('HKEY_CURRENT_USER' AS BLOB), CAST('HKEY_CURRENT_USER' AS BLOB)),"
+    " (3, 0, CAST('HKEY_LOCAL_MACHINE' AS BLOB), CAST('HKEY_LOCAL_MACHINE' AS BLOB)),"
+    " (4, 0, CAST('HKEY_USERS' AS BLOB), CAST('HKEY_USERS' AS BLOB))",
+};
+
+} // namespace
+
+HostDatabase::~HostDatabase()
+{
+    close();
+}
+
+void HostDatabase::close()
+{
+    for (auto& entry : statements)
+        sqlite3_finalize(entry.second);
+    statements.clear();
+    if (connection)
+        sqlite3_close_v2(connection);
+    connection = nullptr;
+}
+
+LONG HostDatabase::open(const QString& path, bool createIfMissing)
+{
+    close();
+    databasePath = path;
+    lastProblem.clear();
+    const bool exists = QFileInfo::exists(path);
+    if (!exists && !createIfMissing) {
+        lastProblem = QStringLiteral("host database %1 does not exist").arg(path);
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (createIfMissing)
+        flags |= SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &connection, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const LONG code = fail(rc);
+        close();
+        return code;
+    }
+    sqlite3_extended_result_codes(connection, 1);
+    sqlite3_busy_timeout(connection, busyTimeoutMs);
+    // A process killed mid-call loses nothing committed with WAL and NORMAL
+    // sync: the commit is in the log file before the call returns.
+    if (LONG code = execute("PRAGMA synchronous=NORMAL"); code != ERROR_SUCCESS) {
+        close();
+        return code;
+    }
+    LONG code = checkSchema();
+    if (code == ERROR_FILE_NOT_FOUND)
+        code = createIfMissing ? createSchema() : ERROR_REGISTRY_CORRUPT;
+    if (code != ERROR_SUCCESS) {
+        if (lastProblem.isEmpty())
+            lastProblem =
+                QStringLiteral("host database %1 is not a registry of this host").arg(path);
+        close();
+    }
+    return code;
+}
+
+// ERROR_FILE_NOT_FOUND for a database without any table (a new one).
+LONG HostDatabase::checkSchema()
+{
+    bool hasRow = false;
+    {
+        Statement tables(*this, "SELECT count(*) FROM sqlite_master");
+        if (LONG code = tables.step(&hasRow); code != ERROR_SUCCESS)
+            return code;
+        if (tables.integer(0) == 0)
+            return ERROR_FILE_NOT_FOUND;
+    }
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(connection, "SELECT value FROM host_meta WHERE name='format'", -1,
+                                &raw, nullptr);
+    if (rc != SQLITE_OK) {
+        if (rc == SQLITE_ERROR) {
+            lastProblem =
+                QStringLiteral("host database %1 is not a registry of this host").arg(databasePath);
+            return ERROR_REGISTRY_CORRUPT;
+        }
+        return fail(rc);
+    }
+    rc = sqlite3_step(raw);
+    QString format;
+    if (rc == SQLITE_ROW)
+        format = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+    sqlite3_finalize(raw);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return fail(rc);
+    if (format != QLatin1String(schemaFormat)) {
+        lastProblem = QStringLiteral("host database %1 has the unknown format \"%2\"")
+                          .arg(databasePath, format);
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG HostDatabase::createSchema()
+{
+    // WAL lets readers go on while one process writes; it is a property of
+    // the file and stays set for every later connection.
+    if (LONG code = execute("PRAGMA journal_mode=WAL"); code != ERROR_SUCCESS)
+        return code;
+    Transaction transaction(*this, true);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    for (const char* sql : schemaStatements) {
+        if (LONG code = execute(sql); code != ERROR_SUCCESS)
+            return code;
+    }
+    {
+        Statement format(*this, "INSERT OR IGNORE INTO host_meta(name, value) VALUES('format', ?)");
+        format.bindText(1, QLatin1String(schemaFormat));
+        if (LONG code = format.step(); code != ERROR_SUCCESS)
+            return code;
+    }
+    return transaction.commit();
+}
+
+sqlite3_stmt* HostDatabase::prepare(const char* sql, LONG* error)
+{
+    *error = ERROR_SUCCESS;
+    auto found = statements.find(sql);
+    if (found != statements.end())
+        return found->second;
+    if (!connection) {
+        *error = ERROR_REGISTRY_IO_FAILED;
+        return nullptr;
+    }
+    sqlite3_stmt* statement = nullptr;
+    const int rc =
+        sqlite3_prepare_v3(connection, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (rc != SQLITE_OK) {
+        *error = fail(rc);
+        return nullptr;
+    }
+    statements.emplace(sql, statement);
+    return statement;
+}
+
+LONG HostDatabase::execute(const char* sql)
+{
+    if (!connection)
+        return ERROR_REGISTRY_IO_FAILED;
+    const int rc = sqlite3_exec(connection, sql, nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? ERROR_SUCCESS : fail(rc);
+}
+
+qint64 HostDatabase::lastInsertId() const
+{
+    return connection ? sqlite3_last_insert_rowid(connection) : 0;
+}
+
+int HostDatabase::changes() const
+{
+    return connection ? sqlite3_changes(connection) : 0;
+}
+
+LONG HostDatabase::fail(int sqliteCode)
+{
+    const QString detail = connection ? QString::fromUtf8(sqlite3_errmsg(connection))
+                                      : QString::fromUtf8(sqlite3_errstr(sqliteCode));
+    lastProblem = QStringLiteral("host database %1: %2").arg(databasePath, detail);
+    switch (sqliteCode & 0xff) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FORMAT:
+        return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_NOMEM:
+        return ERROR_OUTOFMEMORY;
+    default:
+        // Locked out, unreadable, read-only, full disk: the registry could
+        // not read or write its file.
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+HostDatabase::Statement::Statement(HostDatabase& database, const char* sql) : database(database)
+{
+    statement = database.prepare(sql, &error);
+}
+
+HostDatabase::Statement::~Statement()
+{
+    if (statement) {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+    }
+}
+
+void HostDatabase::Statement::bind(int index, qint64 value)
+{
+    if (statement)
+        sqlite3_bind_int64(statement, index, value);
+}
+
+void HostDatabase::Statement::bind(int index, const QByteArray& blob)
+{
+    // A non-null pointer keeps an empty blob from turning into NULL.
+    static const char empty = 0;
+    if (statement)
+        sqlite3_bind_blob(statement, index, blob.isEmpty() ? &empty : blob.constData(), blob.size(),
+                          SQLITE_TRANSIENT);
+}
+
+void HostDatabase::Statement::bindText(int index, const QString& text)
+{
+    if (statement) {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(statement, index, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+    }
+}
+
+void HostDatabase::Statement::bindNull(int index)
+{
+    if (statement)
+        sqlite3_bind_null(statement, index);
+}
+
+LONG HostDatabase::Statement::step(bool* hasRow)
+{
+    if (hasRow)
+        *hasRow = false;
+    if (!statement)
+        return error;
+    const int rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW) {
+        if (hasRow)
+            *hasRow = true;
+        return ERROR_SUCCESS;
+    }
+    if (rc == SQLITE_DONE)
+        return ERROR_SUCCESS;
+    return database.fail(rc);
+}
+
+qint64 HostDatabase::Statement::integer(int column) const
+{
+    return statement ? sqlite3_column_int64(statement, column) : 0;
+}
+
+QByteArray HostDatabase::Statement::blob(int column) const
+{
+    if (!statement)
+        return {};
+    const void* data = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return QByteArray(static_cast<const char*>(data), size);
+}
+
+QString HostDatabase::Statement::text(int column) const
+{
+    if (!statement)
+        return {};
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return QString::fromUtf8(data, sqlite3_column_bytes(statement, column));
+}
+
+bool HostDatabase::Statement::isNull(int column) const
+{
+    return !statement || sqlite3_column_type(statement, column) == SQLITE_NULL;
+}
+
+HostDatabase::Transaction::Transaction(HostDatabase& database, bool write) : database(database)
+{
+    error = database.execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    open = error == ERROR_SUCCESS;
+}
+
+HostDatabase::Transaction::~Transaction()
+{
+    // Not through execute(): a failed rollback must not hide the problem
+    // that caused it.
+    if (open)
+        sqlite3_exec(database.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+LONG HostDatabase::Transaction::commit()
+{
+    if (!open)
+        return error != ERROR_SUCCESS ? error : ERROR_REGISTRY_IO_FAILED;
+    const LONG code = database.execute("COMMIT");
+    if (code == ERROR_SUCCESS)
+        open = false;
+    return code;
+}

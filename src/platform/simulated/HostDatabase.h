@@ -1,0 +1,114 @@
+#pragma once
+
+#include "SimulatedWinApi.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <unordered_map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The SQLite database that holds one simulated host: its registry, its
+// facts and its environment. Every failure is answered with a Win32 result
+// code, and the database file is never reset, truncated or rewritten to get
+// past a problem: a damaged host stays as it is for someone to look at.
+class HostDatabase
+{
+public:
+    class Statement;
+    class Transaction;
+
+    HostDatabase() = default;
+    ~HostDatabase();
+    HostDatabase(const HostDatabase&) = delete;
+    HostDatabase& operator=(const HostDatabase&) = delete;
+
+    // Opens the database at path. With createIfMissing a missing (or empty)
+    // database gets the schema; otherwise a missing file is an error.
+    LONG open(const QString& path, bool createIfMissing);
+    void close();
+    bool isOpen() const { return connection != nullptr; }
+    QString path() const { return databasePath; }
+
+    // Empty while the database answers; otherwise what went wrong last.
+    QString problem() const { return lastProblem; }
+    void clearProblem() { lastProblem.clear(); }
+
+    // A cached prepared statement; sql must be a string literal, since its
+    // address is the cache key.
+    sqlite3_stmt* prepare(const char* sql, LONG* error);
+    LONG execute(const char* sql);
+    qint64 lastInsertId() const;
+    int changes() const;
+
+    // Maps a SQLite result to a Win32 code and remembers the description.
+    LONG fail(int sqliteCode);
+
+    sqlite3* handle() const { return connection; }
+
+    static constexpr qint64 classesRootId = 1;
+    static constexpr qint64 currentUserId = 2;
+    static constexpr qint64 localMachineId = 3;
+    static constexpr qint64 usersId = 4;
+
+private:
+    LONG createSchema();
+    LONG checkSchema();
+
+    sqlite3* connection = nullptr;
+    QString databasePath;
+    QString lastProblem;
+    std::unordered_map<const char*, sqlite3_stmt*> statements;
+};
+
+// One step of a cached statement: binds, steps and resets when it goes out
+// of scope so the next user finds it clean.
+class HostDatabase::Statement
+{
+public:
+    Statement(HostDatabase& database, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    LONG prepareError() const { return error; }
+    void bind(int index, qint64 value);
+    void bind(int index, const QByteArray& blob);
+    void bindText(int index, const QString& text);
+    void bindNull(int index);
+
+    // ERROR_SUCCESS with *hasRow telling whether a row came back.
+    LONG step(bool* hasRow = nullptr);
+
+    qint64 integer(int column) const;
+    QByteArray blob(int column) const;
+    QString text(int column) const;
+    bool isNull(int column) const;
+
+private:
+    HostDatabase& database;
+    sqlite3_stmt* statement = nullptr;
+    LONG error = ERROR_SUCCESS;
+};
+
+// One registry call's transaction. Writers take the write lock up front
+// (BEGIN IMMEDIATE) so that two processes never dead-lock upgrading a read
+// lock; a transaction that is not committed is rolled back.
+class HostDatabase::Transaction
+{
+public:
+    Transaction(HostDatabase& database, bool write);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    LONG beginError() const { return error; }
+    LONG commit();
+
+private:
+    HostDatabase& database;
+    bool open = false;
+    LONG error = ERROR_SUCCESS;
+};

@@ -1,0 +1,141 @@
+#include "HostSession.h"
+
+#include "SimulatedHost.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+HostSession& HostSession::instance()
+{
+    static HostSession session;
+    return session;
+}
+
+QString HostSession::defaultFolder()
+{
+    const QString named = qEnvironmentVariable("VEXOR_HOST_DIR");
+    if (!named.isEmpty())
+        return QDir::cleanPath(QDir(named).absolutePath());
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(data + QStringLiteral("/vexor-host"));
+}
+
+QString HostSession::databasePath(const QString& folder)
+{
+    return folder + QStringLiteral("/registry.db");
+}
+
+QString HostSession::folder()
+{
+    if (!folderChosen) {
+        currentFolder = defaultFolder();
+        folderChosen = true;
+    }
+    return currentFolder;
+}
+
+LONG HostSession::database(HostDatabase** result)
+{
+    *result = &db;
+    if (db.isOpen())
+        return ERROR_SUCCESS;
+    const QString path = databasePath(folder());
+    if (!QFileInfo::exists(path)) {
+        QString error;
+        if (!SimulatedHost::create(folder(), SimulatedHost::CreateOptions(), &error)) {
+            openProblem = error;
+            return ERROR_REGISTRY_IO_FAILED;
+        }
+    }
+    const LONG code = db.open(path, false);
+    openProblem = db.problem();
+    return code;
+}
+
+void HostSession::switchTo(const QString& folder)
+{
+    db.close();
+    handles.clear();
+    cachedArchitecture.clear();
+    openProblem.clear();
+    currentFolder = QDir::cleanPath(QDir(folder).absolutePath());
+    folderChosen = true;
+}
+
+void HostSession::reopen()
+{
+    db.close();
+    cachedArchitecture.clear();
+    openProblem.clear();
+}
+
+QString HostSession::problem()
+{
+    HostDatabase* database = nullptr;
+    if (this->database(&database) != ERROR_SUCCESS)
+        return openProblem;
+    return db.problem();
+}
+
+QString HostSession::architecture()
+{
+    if (!cachedArchitecture.isEmpty())
+        return cachedArchitecture;
+    HostDatabase* database = nullptr;
+    if (this->database(&database) == ERROR_SUCCESS) {
+        HostDatabase::Statement query(db, "SELECT value FROM host_meta WHERE name='architecture'");
+        bool hasRow = false;
+        if (query.step(&hasRow) == ERROR_SUCCESS && hasRow)
+            cachedArchitecture = query.text(0);
+    }
+    // A host that cannot be read answers as the usual 64-bit machine; its
+    // registry calls report the real problem.
+    return cachedArchitecture.isEmpty() ? QStringLiteral("x86_64") : cachedArchitecture;
+}
+
+bool HostSession::isElevated()
+{
+    if (elevatedOverride)
+        return *elevatedOverride;
+    return qEnvironmentVariable("VEXOR_HOST_ELEVATED") != QLatin1String("0");
+}
+
+HKEY HostSession::addHandle(const OpenKey& key)
+{
+    // Handle values are never reused in a process, so a stale handle can
+    // never reach a key opened later.
+    const quintptr value = nextHandle;
+    nextHandle += 4;
+    handles.emplace(value, key);
+    return reinterpret_cast<HKEY>(value);
+}
+
+HostSession::OpenKey* HostSession::findHandle(HKEY handle)
+{
+    auto found = handles.find(reinterpret_cast<quintptr>(handle));
+    return found == handles.end() ? nullptr : &found->second;
+}
+
+bool HostSession::removeHandle(HKEY handle)
+{
+    return handles.erase(reinterpret_cast<quintptr>(handle)) > 0;
+}
+
+void HostSession::mergeEnvironment(const QMap<QString, QString>& environment)
+{
+    // A variable the process has set again since is its own and stays.
+    for (auto entry = injectedVariables.cbegin(); entry != injectedVariables.cend(); ++entry) {
+        if (qEnvironmentVariable(entry.key().toLocal8Bit().constData()) == entry.value())
+            qunsetenv(entry.key().toLocal8Bit().constData());
+    }
+    injectedVariables.clear();
+    for (auto entry = environment.cbegin(); entry != environment.cend(); ++entry) {
+        const QByteArray name = entry.key().toLocal8Bit();
+        if (qEnvironmentVariableIsSet(name.constData()))
+            continue;
+        qputenv(name.constData(), entry.value().toLocal8Bit());
+        injectedVariables.insert(entry.key(), entry.value());
+    }
+}

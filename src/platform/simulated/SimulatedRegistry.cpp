@@ -1,0 +1,474 @@
+// The registry calls of the Win32 API, served from the simulated host's
+// database. Each call is one transaction: a change is committed before the
+// call returns, and a call that fails changes nothing.
+
+#include "HostSession.h"
+#include "RegistryName.h"
+#include "RegistryStore.h"
+#include "SimulatedWinApi.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr REGSAM viewBits = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+constexpr REGSAM writeDac = 0x00040000;
+constexpr REGSAM writeOwner = 0x00080000;
+constexpr REGSAM maximumAllowed = 0x02000000;
+constexpr REGSAM genericAll = 0x10000000;
+constexpr REGSAM genericExecute = 0x20000000;
+constexpr REGSAM genericWrite = 0x40000000;
+constexpr REGSAM genericRead = 0x80000000;
+constexpr REGSAM writeRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | writeDac | writeOwner;
+
+class Call
+{
+public:
+    Call() : guard(HostSession::instance().mutex()), session(HostSession::instance()) {}
+    std::lock_guard<std::recursive_mutex> guard;
+    HostSession& session;
+};
+
+qint64 predefinedRoot(HKEY handle)
+{
+    const auto value = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(handle));
+    if ((reinterpret_cast<ULONG_PTR>(handle) >> 32) != 0 &&
+        (reinterpret_cast<ULONG_PTR>(handle) >> 32) != 0xffffffffu)
+        return 0;
+    switch (value) {
+    case 0x80000000u:
+        return HostDatabase::classesRootId;
+    case 0x80000001u:
+        return HostDatabase::currentUserId;
+    case 0x80000002u:
+        return HostDatabase::localMachineId;
+    case 0x80000003u:
+        return HostDatabase::usersId;
+    default:
+        return 0;
+    }
+}
+
+// The rights a request amounts to, generic rights spelled out.
+REGSAM specificRights(REGSAM requested, bool restricted)
+{
+    REGSAM rights = requested & ~(viewBits | genericAll | genericExecute | genericWrite |
+                                  genericRead | maximumAllowed);
+    if (requested & genericRead)
+        rights |= KEY_READ;
+    if (requested & genericExecute)
+        rights |= KEY_EXECUTE;
+    if (requested & genericWrite)
+        rights |= KEY_WRITE;
+    if (requested & genericAll)
+        rights |= KEY_ALL_ACCESS;
+    if (requested & maximumAllowed)
+        rights |= restricted ? KEY_READ : KEY_ALL_ACCESS;
+    return rights;
+}
+
+// Without administrator rights HKEY_LOCAL_MACHINE is readable only.
+bool isRestricted(HostSession& session, qint64 root)
+{
+    return root == HostDatabase::localMachineId && !session.isElevated();
+}
+
+LONG findTarget(HostSession& session, HKEY handle, HostSession::OpenKey* target)
+{
+    if (!handle)
+        return ERROR_INVALID_HANDLE;
+    if (const qint64 root = predefinedRoot(handle)) {
+        target->key = root;
+        target->root = root;
+        target->granted = isRestricted(session, root) ? KEY_READ : KEY_ALL_ACCESS;
+        target->view = 0;
+        return ERROR_SUCCESS;
+    }
+    HostSession::OpenKey* open = session.findHandle(handle);
+    if (!open)
+        return ERROR_INVALID_HANDLE;
+    *target = *open;
+    return ERROR_SUCCESS;
+}
+
+// Finds the handle and opens the database; *database is valid on success.
+LONG begin(Call& call, HKEY handle, REGSAM needed, HostSession::OpenKey* target,
+           HostDatabase** database)
+{
+    if (LONG code = findTarget(call.session, handle, target); code != ERROR_SUCCESS)
+        return code;
+    if ((target->granted & needed) != needed)
+        return ERROR_ACCESS_DENIED;
+    return call.session.database(database);
+}
+
+LONG viewOf(HostSession& session, REGSAM requested, bool* redirect32)
+{
+    *redirect32 = false;
+    if (!session.isWow64Host())
+        return ERROR_SUCCESS; // a 32-bit host has one view only
+    if ((requested & viewBits) == viewBits)
+        return ERROR_INVALID_PARAMETER;
+    *redirect32 = (requested & KEY_WOW64_32KEY) != 0;
+    return ERROR_SUCCESS;
+}
+
+QByteArray valueName(LPCWSTR name)
+{
+    return RegistryName::stored(name, RegistryName::length(name));
+}
+
+void copyName(const QByteArray& stored, LPWSTR buffer)
+{
+    std::memcpy(buffer, stored.constData(), size_t(stored.size()));
+    buffer[stored.size() / int(sizeof(WCHAR))] = 0;
+}
+
+FILETIME toFileTime(qint64 ticks)
+{
+    FILETIME time;
+    time.dwLowDateTime = DWORD(quint64(ticks) & 0xffffffffu);
+    time.dwHighDateTime = DWORD(quint64(ticks) >> 32);
+    return time;
+}
+
+LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DWORD options,
+                  LPCWSTR keyClass, PHKEY result, LPDWORD disposition)
+{
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, parent, 0, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    bool redirect32 = false;
+    if (LONG code = viewOf(call.session, requested, &redirect32); code != ERROR_SUCCESS)
+        return code;
+    std::vector<QByteArray> path;
+    if (LONG code = RegistryName::splitPath(subKey, &path); code != ERROR_SUCCESS)
+        return code;
+
+    HostDatabase::Transaction transaction(*database, create);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow start;
+    if (LONG code = store.key(target.key, &start); code != ERROR_SUCCESS)
+        return code;
+    RegistryStore::Walk walk;
+    walk.redirect32 = redirect32;
+    walk.create = create;
+    walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    walk.keyClass = valueName(keyClass);
+    RegistryStore::KeyRow found;
+    if (LONG code = store.resolve(start, path, &walk, &found); code != ERROR_SUCCESS)
+        return code;
+
+    const bool restricted = isRestricted(call.session, target.root);
+    const REGSAM granted = specificRights(requested, restricted);
+    if (walk.created && (!(target.granted & KEY_CREATE_SUB_KEY) || restricted))
+        return ERROR_ACCESS_DENIED;
+    if (restricted && (granted & writeRights))
+        return ERROR_ACCESS_DENIED;
+    if (create) {
+        if (LONG code = transaction.commit(); code != ERROR_SUCCESS)
+            return code;
+    }
+
+    HostSession::OpenKey opened;
+    opened.key = found.id;
+    opened.root = target.root;
+    opened.granted = granted;
+    opened.view = requested & viewBits;
+    *result = call.session.addHandle(opened);
+    if (disposition)
+        *disposition = walk.created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" {
+
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    Q_UNUSED(ulOptions);
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    return openOrCreate(hKey, lpSubKey, samDesired, false, 0, nullptr, phkResult, nullptr);
+}
+
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                     PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    Q_UNUSED(Reserved);
+    Q_UNUSED(lpSecurityAttributes);
+    if (!phkResult || !lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    return openOrCreate(hKey, lpSubKey, samDesired, true, dwOptions, lpClass, phkResult,
+                        lpdwDisposition);
+}
+
+LONG RegCloseKey(HKEY hKey)
+{
+    Call call;
+    if (!hKey)
+        return ERROR_INVALID_HANDLE;
+    if (predefinedRoot(hKey))
+        return ERROR_SUCCESS;
+    return call.session.removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, KEY_QUERY_VALUE, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    HostDatabase::Transaction transaction(*database, false);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow key;
+    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+        return code;
+    RegistryStore::Value value;
+    if (LONG code = store.queryValue(key.id, valueName(lpValueName), &value); code != ERROR_SUCCESS)
+        return code;
+    const DWORD size = DWORD(value.data.size());
+    if (lpType)
+        *lpType = value.type;
+    if (lpData && *lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (lpData)
+        std::memcpy(lpData, value.data.constData(), size);
+    if (lpcbData)
+        *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE* lpData, DWORD cbData)
+{
+    Q_UNUSED(Reserved);
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, KEY_SET_VALUE, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    if (RegistryName::length(lpValueName) > RegistryName::maxValueNameLength)
+        return ERROR_INVALID_PARAMETER;
+    if (!lpData && cbData > 0)
+        return ERROR_NOACCESS;
+    HostDatabase::Transaction transaction(*database, true);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow key;
+    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+        return code;
+    const QByteArray data(reinterpret_cast<const char*>(lpData), int(cbData));
+    if (LONG code = store.setValue(key.id, valueName(lpValueName), dwType, data);
+        code != ERROR_SUCCESS)
+        return code;
+    return transaction.commit();
+}
+
+LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
+{
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, KEY_SET_VALUE, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    HostDatabase::Transaction transaction(*database, true);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow key;
+    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+        return code;
+    if (LONG code = store.deleteValue(key.id, valueName(lpValueName)); code != ERROR_SUCCESS)
+        return code;
+    return transaction.commit();
+}
+
+LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
+{
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, 0, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    // The call has no view flag of its own: it stays in the view of the
+    // handle it is given.
+    bool redirect32 = false;
+    if (LONG code = viewOf(call.session, target.view, &redirect32); code != ERROR_SUCCESS)
+        return code;
+    std::vector<QByteArray> path;
+    if (LONG code = RegistryName::splitPath(lpSubKey, &path); code != ERROR_SUCCESS)
+        return code;
+    HostDatabase::Transaction transaction(*database, true);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow start;
+    if (LONG code = store.key(target.key, &start); code != ERROR_SUCCESS)
+        return code;
+    RegistryStore::Walk walk;
+    walk.redirect32 = redirect32;
+    RegistryStore::KeyRow found;
+    if (LONG code = store.resolve(start, path, &walk, &found); code != ERROR_SUCCESS)
+        return code;
+    if (isRestricted(call.session, target.root))
+        return ERROR_ACCESS_DENIED;
+    if (LONG code = store.deleteKey(found); code != ERROR_SUCCESS)
+        return code;
+    return transaction.commit();
+}
+
+LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+{
+    if (lpReserved || (lpClass && !lpcchClass))
+        return ERROR_INVALID_PARAMETER;
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, KEY_QUERY_VALUE, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    HostDatabase::Transaction transaction(*database, false);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow key;
+    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+        return code;
+    RegistryStore::KeyInfo info;
+    if (LONG code = store.info(key.id, &info); code != ERROR_SUCCESS)
+        return code;
+    LONG result = ERROR_SUCCESS;
+    const DWORD classLength = DWORD(info.keyClass.size() / int(sizeof(WCHAR)));
+    if (lpcchClass) {
+        if (lpClass && *lpcchClass <= classLength)
+            result = ERROR_MORE_DATA;
+        else if (lpClass)
+            copyName(info.keyClass, lpClass);
+        *lpcchClass = classLength;
+    }
+    if (lpcSubKeys)
+        *lpcSubKeys = info.subKeys;
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = info.maxSubKeyLength;
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = info.maxClassLength;
+    if (lpcValues)
+        *lpcValues = info.values;
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = info.maxValueNameLength;
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = info.maxValueLength;
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = toFileTime(info.written);
+    return result;
+}
+
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, KEY_QUERY_VALUE, &target, &database); code != ERROR_SUCCESS)
+        return code;
+    HostDatabase::Transaction transaction(*database, false);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow key;
+    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+        return code;
+    RegistryStore::Value value;
+    if (LONG code = store.valueAt(key.id, dwIndex, &value); code != ERROR_SUCCESS)
+        return code;
+    const DWORD nameLength = DWORD(value.name.size() / int(sizeof(WCHAR)));
+    const DWORD size = DWORD(value.data.size());
+    if (*lpcchValueName <= nameLength) {
+        *lpcchValueName = nameLength;
+        if (lpcbData)
+            *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (lpType)
+        *lpType = value.type;
+    if (lpData && *lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    copyName(value.name, lpValueName);
+    *lpcchValueName = nameLength;
+    if (lpData)
+        std::memcpy(lpData, value.data.constData(), size);
+    if (lpcbData)
+        *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
+        return ERROR_INVALID_PARAMETER;
+    Call call;
+    HostSession::OpenKey target;
+    HostDatabase* database = nullptr;
+    if (LONG code = begin(call, hKey, KEY_ENUMERATE_SUB_KEYS, &target, &database);
+        code != ERROR_SUCCESS)
+        return code;
+    HostDatabase::Transaction transaction(*database, false);
+    if (transaction.beginError() != ERROR_SUCCESS)
+        return transaction.beginError();
+    RegistryStore store(*database);
+    RegistryStore::KeyRow key;
+    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+        return code;
+    RegistryStore::SubKey subKey;
+    if (LONG code = store.subKeyAt(key.id, dwIndex, &subKey); code != ERROR_SUCCESS)
+        return code;
+    const DWORD nameLength = DWORD(subKey.name.size() / int(sizeof(WCHAR)));
+    const DWORD classLength = DWORD(subKey.keyClass.size() / int(sizeof(WCHAR)));
+    if (*lpcchName <= nameLength) {
+        *lpcchName = nameLength;
+        return ERROR_MORE_DATA;
+    }
+    if (lpClass && *lpcchClass <= classLength) {
+        *lpcchClass = classLength;
+        return ERROR_MORE_DATA;
+    }
+    copyName(subKey.name, lpName);
+    *lpcchName = nameLength;
+    if (lpClass) {
+        copyName(subKey.keyClass, lpClass);
+        *lpcchClass = classLength;
+    }
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = toFileTime(subKey.written);
+    return ERROR_SUCCESS;
+}
+
+} // extern "C"

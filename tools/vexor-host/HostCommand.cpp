@@ -1,0 +1,169 @@
+#include "HostCommand.h"
+
+#include "Platform.h"
+#include "RegCommand.h"
+#include "SimulatedHost.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// 0 on success, 1 for a failure of the host, 2 for a command line that makes
+// no sense.
+constexpr int exitSuccess = 0;
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+// The host must exist and answer before anything is reported from it; a
+// missing host is not made behind the user's back.
+bool hostIsUsable(QTextStream& err)
+{
+    if (!QFileInfo::exists(SimulatedHost::databasePath())) {
+        err << "vexor-host: there is no host in " << SimulatedHost::folder()
+            << " (make one with: vexor-host create)\n";
+        return false;
+    }
+    const QString problem = Platform::hostProblem();
+    if (problem.isEmpty())
+        return true;
+    err << "vexor-host: " << problem << '\n';
+    return false;
+}
+
+} // namespace
+
+int HostCommand::run(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    const QString command = arguments.value(0);
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("reg"))
+        return RegCommand::run(rest, out, err);
+    if (command == QLatin1String("create"))
+        return create(rest, out, err);
+    if (!rest.isEmpty() &&
+        (command == QLatin1String("info") || command == QLatin1String("pending") ||
+         command == QLatin1String("restart"))) {
+        err << "vexor-host: " << command << " takes no arguments\n";
+        return exitUsage;
+    }
+    if (command == QLatin1String("info"))
+        return info(out, err);
+    if (command == QLatin1String("pending"))
+        return pending(out, err);
+    if (command == QLatin1String("restart"))
+        return restart(out, err);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help")) {
+        usage(out);
+        return exitSuccess;
+    }
+    if (command.isEmpty())
+        err << "vexor-host: no command given\n";
+    else
+        err << "vexor-host: unknown command \"" << command << "\"\n";
+    usage(err);
+    return exitUsage;
+}
+
+void HostCommand::usage(QTextStream& stream)
+{
+    stream << "Usage: vexor-host <command>\n"
+              "  create [--arch x86_64|i386] [--with-csp]   make the host in VEXOR_HOST_DIR\n"
+              "  info                                        architecture, folders, environment\n"
+              "  pending                                     file operations queued for restart\n"
+              "  restart                                     carry the queued operations out\n"
+              "  reg query|add|delete|export|import ...      as Windows' reg.exe\n";
+}
+
+int HostCommand::create(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    SimulatedHost::CreateOptions options;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--with-csp")) {
+            options.withCsp = true;
+        } else if (argument == QLatin1String("--arch") && i + 1 < arguments.size()) {
+            options.architecture = arguments[++i];
+        } else if (argument.startsWith(QLatin1String("--arch="))) {
+            options.architecture = argument.mid(7);
+        } else {
+            err << "vexor-host create: unexpected argument \"" << argument << "\"\n";
+            return exitUsage;
+        }
+        if (options.architecture != QLatin1String("x86_64") &&
+            options.architecture != QLatin1String("i386")) {
+            err << "vexor-host create: unknown architecture \"" << options.architecture
+                << "\" (x86_64 or i386)\n";
+            return exitUsage;
+        }
+    }
+    const QString folder = SimulatedHost::folder();
+    QString error;
+    if (!SimulatedHost::create(folder, options, &error)) {
+        err << "vexor-host create: " << error << '\n';
+        return exitFailure;
+    }
+    out << "Host: " << folder << '\n';
+    out << "Architecture: " << SimulatedHost::architecture() << '\n';
+    if (options.withCsp) {
+        out << "CSP folder: " << SimulatedHost::cspFolder() << '\n';
+        if (!SimulatedHost::cspFolder64().isEmpty())
+            out << "CSP folder (64-bit): " << SimulatedHost::cspFolder64() << '\n';
+    }
+    return exitSuccess;
+}
+
+int HostCommand::info(QTextStream& out, QTextStream& err)
+{
+    if (!hostIsUsable(err))
+        return exitFailure;
+    out << "Host: " << SimulatedHost::folder() << '\n';
+    out << "Architecture: " << SimulatedHost::architecture() << '\n';
+    out << "Database: " << SimulatedHost::databasePath() << '\n';
+    const QString csp = SimulatedHost::cspFolder();
+    out << "CSP folder: " << (csp.isEmpty() ? QStringLiteral("(none)") : csp) << '\n';
+    if (SimulatedHost::architecture() == QLatin1String("x86_64")) {
+        const QString csp64 = SimulatedHost::cspFolder64();
+        out << "CSP folder (64-bit): " << (csp64.isEmpty() ? QStringLiteral("(none)") : csp64)
+            << '\n';
+    }
+    out << "Elevated: " << (SimulatedHost::isElevated() ? "yes" : "no") << '\n';
+    out << "Environment:\n";
+    const QMap<QString, QString> environment = SimulatedHost::environment();
+    for (auto entry = environment.cbegin(); entry != environment.cend(); ++entry)
+        out << "  " << entry.key() << '=' << entry.value() << '\n';
+    return exitSuccess;
+}
+
+int HostCommand::pending(QTextStream& out, QTextStream& err)
+{
+    if (!hostIsUsable(err))
+        return exitFailure;
+    const QList<QPair<QString, QString>> renames = SimulatedHost::pendingRenames();
+    for (const QString& path : SimulatedHost::pendingFileOperations()) {
+        QString target;
+        for (const auto& rename : renames) {
+            if (rename.first == path)
+                target = rename.second;
+        }
+        if (target.isEmpty())
+            out << "delete " << path << '\n';
+        else
+            out << "rename " << path << " -> " << target << '\n';
+    }
+    return exitSuccess;
+}
+
+int HostCommand::restart(QTextStream& out, QTextStream& err)
+{
+    if (!hostIsUsable(err))
+        return exitFailure;
+    const int count = SimulatedHost::pendingFileOperations().size();
+    QString error;
+    if (!SimulatedHost::restart(&error)) {
+        err << "vexor-host restart: " << error << '\n';
+        return exitFailure;
+    }
+    out << "Restarted; " << count << " pending file operation(s) carried out.\n";
+    return exitSuccess;
+}
