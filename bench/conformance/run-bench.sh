@@ -1,0 +1,70 @@
+#!/bin/sh
+# Times the registry conformance scenarios under Wine and on the simulated
+# host, each in a fresh temporary registry, and prints the mean time per call
+# for both and their ratio (below 1: the simulated host is faster).
+#
+# usage: run-bench.sh NATIVE_PROGRAM WINDOWS_PROGRAM [ROUNDS]
+set -u
+
+fail() {
+    echo "error: $*" >&2
+    exit 1
+}
+
+[ $# -ge 2 ] || fail "usage: $0 NATIVE_PROGRAM WINDOWS_PROGRAM [ROUNDS]"
+native=$1
+windows=$2
+rounds=${3:-20}
+[ -x "$native" ] || fail "missing: $native"
+[ -f "$windows" ] || fail "missing: $windows"
+command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian package wine64)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/conformance-bench.XXXXXX") || fail "cannot make a temporary folder"
+export WINEPREFIX="$work/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+export VEXOR_HOST_DIR="$work/host"
+cleanup() {
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+echo "Preparing the Wine prefix (first start takes a while)..." >&2
+(cd "$work" && wine "$windows" 'C:\conformance-files\' >/dev/null 2>&1) ||
+    fail "Wine could not run $windows"
+echo "Timing $rounds rounds under Wine..." >&2
+(cd "$work" && wine "$windows" --time "$rounds" 'C:\conformance-files\' 2>/dev/null) |
+    tr -d '\r' >"$work/wine.txt"
+[ -s "$work/wine.txt" ] || fail "Wine printed no figures"
+echo "Timing $rounds rounds on the simulated host..." >&2
+"$native" --time "$rounds" "$VEXOR_HOST_DIR/drive_c/conformance-files/" >"$work/host.txt" ||
+    fail "the simulated host run failed"
+
+echo "Registry calls of the conformance scenarios, $rounds rounds; mean microseconds per call."
+awk '
+    FNR == NR { wineCalls[$1] = $2; wineMean[$1] = $3; next }
+    { hostCalls[$1] = $2; hostMean[$1] = $3; names[$1] = 1 }
+    END {
+        printf "%-20s %9s %12s %12s %10s\n", "call", "calls", "Wine", "host", "host/Wine"
+        for (name in wineCalls) names[name] = 1
+        n = 0
+        for (name in names) sorted[++n] = name
+        for (i = 2; i <= n; i++)
+            for (j = i; j > 1 && sorted[j - 1] > sorted[j]; j--) {
+                t = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = t
+            }
+        for (i = 1; i <= n; i++) {
+            name = sorted[i]
+            w = wineMean[name] + 0; h = hostMean[name] + 0
+            ratio = w > 0 ? sprintf("%.2f", h / w) : "-"
+            printf "%-20s %9d %12.2f %12.2f %10s\n", name, hostCalls[name], w, h, ratio
+            wineTotal += w * wineCalls[name]; hostTotal += h * hostCalls[name]
+        }
+        printf "%-20s %9s %12.0f %12.0f %10s\n", "all calls (total us)", "",
+               wineTotal, hostTotal, wineTotal > 0 ? sprintf("%.2f", hostTotal / wineTotal) : "-"
+    }
+' "$work/wine.txt" "$work/host.txt"
