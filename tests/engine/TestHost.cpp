@@ -2,26 +2,25 @@
 
 #include <QDir>
 #include <QProcessEnvironment>
+#include <QPushButton>
+#include <QTextCodec>
 
 #include "HostCpuArchitecture.h"
 #include "SimulatedHost.h"
+#include "VexorKCryptoProInstaller.h"
 
 TestHost::TestHost(const QString& architecture, bool withCsp)
 {
-    if (!m_folder.isValid()) {
-        m_error = QStringLiteral("no temporary folder");
-        return;
-    }
+    // As at program start: install.log is written in Windows-1251.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
     SimulatedHost::CreateOptions options;
     options.architecture = architecture;
     options.withCsp = withCsp;
-    if (!SimulatedHost::create(m_folder.path(), options, &m_error))
-        return;
-    if (!SimulatedHost::use(m_folder.path(), &m_error))
+    if (!m_folder.isValid() || !SimulatedHost::create(m_folder.path(), options, &m_error) ||
+        !SimulatedHost::use(m_folder.path(), &m_error))
         return;
     SimulatedHost::setElevated(true);
     hostCpuArchitecture = architecture;
-
     clearProgramW6432();
     const QMap<QString, QString> environment = SimulatedHost::environment();
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
@@ -47,6 +46,17 @@ QString TestHost::cspFolder() const
 QString TestHost::cspFolder64() const
 {
     return SimulatedHost::cspFolder64();
+}
+
+void TestHost::install()
+{
+    VexorKCryptoProInstaller window;
+    installButton(window)->click();
+}
+
+QPushButton* TestHost::installButton(const VexorKCryptoProInstaller& window)
+{
+    return window.findChild<QPushButton*>(QStringLiteral("installButton"));
 }
 
 void TestHost::clearProgramW6432()

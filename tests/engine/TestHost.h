@@ -3,10 +3,13 @@
 #include <QString>
 #include <QTemporaryDir>
 
+class QPushButton;
+class VexorKCryptoProInstaller;
+
 // A simulated Windows host of its own for one test case, in a temporary
-// folder: the process is switched to it, hostCpuArchitecture follows it and
-// ProgramW6432 is taken from the host's environment, as a fresh start of the
-// program on that host would see them.
+// folder: the process is switched to it with administrator rights,
+// hostCpuArchitecture follows it and ProgramW6432 is taken from the host's
+// environment, as a fresh start of the program on that host would see them.
 class TestHost
 {
 public:
@@ -15,12 +18,14 @@ public:
 
     bool isReady() const { return m_ready; }
     QString error() const { return m_error; }
-
     QString folder() const { return m_folder.path(); }
     // On-disk CSP folders as the host made them (empty when it has none).
     QString cspFolder() const;
     QString cspFolder64() const;
 
+    // Installs as a press of the install button in a fresh window does.
+    static void install();
+    static QPushButton* installButton(const VexorKCryptoProInstaller& window);
     // Environment entries named ProgramW6432 in any letter case are removed.
     static void clearProgramW6432();
 
