@@ -3,8 +3,6 @@
 //   log-then-exit <line>...  logs the lines and returns 0
 //   log-then-wait <line>...  logs the lines, prints "logged" and runs the
 //                            event loop until it is killed
-//   screenshot <png> <line>...  logs the lines (a line starting with "!" as
-//                            an error) and saves a picture of the window
 //   buttons                  prints the texts of a question box's Yes and No
 //                            buttons, one per line
 #include "FrameworkTranslation.h"
@@ -15,7 +13,6 @@
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTextStream>
-#include <QTimer>
 
 int main(int argc, char* argv[])
 {
@@ -41,17 +38,6 @@ int main(int argc, char* argv[])
     }
 
     VexorKCryptoProInstaller window;
-    if (command == QLatin1String("screenshot") && !arguments.isEmpty()) {
-        const QString picture = arguments.takeFirst();
-        window.show();
-        for (const QString& line : arguments) {
-            const bool isError = line.startsWith('!');
-            window.addLogLine(isError ? line.mid(1) : line, isError ? 1 : 0);
-        }
-        QTimer::singleShot(500, &window,
-                           [&] { QCoreApplication::exit(window.grab().save(picture) ? 0 : 1); });
-        return application.exec();
-    }
     for (const QString& line : arguments)
         window.addLogLine(line, 0);
     if (command == QLatin1String("log-then-exit"))
