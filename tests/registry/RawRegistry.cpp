@@ -27,16 +27,6 @@ HKEY RawRegistry::root(const QString& name)
     return HKEY_LOCAL_MACHINE;
 }
 
-bool RawRegistry::createKey(HKEY root, const QString& path, REGSAM view)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 bool RawRegistry::keyExists(HKEY root, const QString& path, REGSAM view)
 {
     HKEY key = nullptr;
@@ -104,6 +94,26 @@ bool RawRegistry::deleteValue(HKEY root, const QString& path, const QString& nam
     const LONG result = RegDeleteValueW(key, wide(name));
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
+}
+
+bool RawRegistry::plant(const QString& base, const QStringList& entries)
+{
+    for (const QString& entry : entries) {
+        const int bar = entry.indexOf(QLatin1Char('|'));
+        const QString path = entry.left(bar < 0 ? entry.size() - 1 : bar);
+        const QString keyPath = path.isEmpty() ? base : base + QLatin1Char('\\') + path;
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(keyPath), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        const int equals = entry.indexOf(QLatin1Char('='), bar);
+        if (bar >= 0 && !setText(HKEY_LOCAL_MACHINE, keyPath, entry.mid(bar + 1, equals - bar - 1),
+                                 entry.mid(equals + 1)))
+            return false;
+    }
+    return true;
 }
 
 QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view)

@@ -8,14 +8,13 @@
 
 // A second reader and writer for the tests: the registry API called directly,
 // so that what the store wrote is seen as any other program would see it, and
-// values the store would never write can be planted.
+// values the store would never write can be planted. Views default to 64-bit.
 class RawRegistry
 {
 public:
     // "HKLM", "HKCU", "HKCR", "HKU" to the predefined root.
     static HKEY root(const QString& name);
 
-    static bool createKey(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool keyExists(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool setValue(HKEY root, const QString& path, const QString& name, DWORD type,
                          const QByteArray& data, REGSAM view = KEY_WOW64_64KEY);
@@ -30,6 +29,9 @@ public:
     static bool deleteValue(HKEY root, const QString& path, const QString& name,
                             REGSAM view = KEY_WOW64_64KEY);
 
+    // Below HKEY_LOCAL_MACHINE\base: "path|name=text" plants a REG_SZ value (an empty
+    // path is base itself, an empty name the default value), "path\" an empty key.
+    static bool plant(const QString& base, const QStringList& entries);
     // Everything below path, sorted: every subkey as "sub\key\" and every
     // value as "sub\key\|name" ("|name" for values of path itself).
     static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
