@@ -8,7 +8,7 @@
 
 // A second reader and writer for the tests: the registry API called directly,
 // so that what the store wrote is seen as any other program would see it, and
-// values the store would never write can be planted. Views default to 64-bit.
+// values the store would never write can be planted.
 class RawRegistry
 {
 public:
@@ -18,26 +18,19 @@ public:
     static bool keyExists(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool setValue(HKEY root, const QString& path, const QString& name, DWORD type,
                          const QByteArray& data, REGSAM view = KEY_WOW64_64KEY);
-    // REG_SZ with its terminating zero unit.
-    static bool setText(HKEY root, const QString& path, const QString& name, const QString& text,
-                        REGSAM view = KEY_WOW64_64KEY);
     static bool query(HKEY root, const QString& path, const QString& name, DWORD* type,
                       QByteArray* data, REGSAM view = KEY_WOW64_64KEY);
     // The REG_SZ text up to its first zero unit, or a null string when absent.
     static QString text(HKEY root, const QString& path, const QString& name,
                         REGSAM view = KEY_WOW64_64KEY);
-    static bool deleteValue(HKEY root, const QString& path, const QString& name,
-                            REGSAM view = KEY_WOW64_64KEY);
 
-    // Below HKEY_LOCAL_MACHINE\base: "path|name=text" plants a REG_SZ value (an empty
-    // path is base itself, an empty name the default value), "path\" an empty key.
-    static bool plant(const QString& base, const QStringList& entries);
+    // Below root\base: "path|name=text" plants a REG_SZ value with its terminator
+    // (an empty path is base itself, an empty name the default value), "path\" a key.
+    static bool plant(HKEY root, const QString& base, const QStringList& entries,
+                      REGSAM view = KEY_WOW64_64KEY);
     // Everything below path, sorted: every subkey as "sub\key\" and every
     // value as "sub\key\|name" ("|name" for values of path itself).
     static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
-
-    // UTF-16 code units of text followed by one zero unit, as bytes.
-    static QByteArray utf16z(const QString& text);
 
 private:
     static void collect(HKEY key, const QString& prefix, QStringList* entries);

@@ -17,9 +17,21 @@ QVector<Fault> armedFaults;
 QStringList askedRights;
 QHash<QString, int> callNumbers;
 
+// Never null: a null subject stands for a call number.
 QString text(LPCWSTR units)
 {
-    return units ? QString::fromUtf16(reinterpret_cast<const char16_t*>(units)) : QString();
+    const QString result = QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
+    return result.isNull() ? QString(QLatin1String("")) : result;
+}
+
+// Hands the call to the real function unless a fault answers it first.
+template <typename... Parameters, typename... Arguments>
+LONG pass(const char* function, const QString& subject, REGSAM rights, LONG (*real)(Parameters...),
+          Arguments... arguments)
+{
+    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject, rights))
+        return code;
+    return real(arguments...);
 }
 
 } // namespace
@@ -31,15 +43,10 @@ void RegistryFaults::reset()
     callNumbers.clear();
 }
 
-void RegistryFaults::failOnce(const QString& function, const QString& subject, LONG code)
+void RegistryFaults::failOnce(const QString& function, const QString& subject, LONG code,
+                              std::function<void()> action)
 {
-    armedFaults.append({function, subject, code, {}});
-}
-
-void RegistryFaults::beforeOnce(const QString& function, const QString& subject,
-                                std::function<void()> action)
-{
-    armedFaults.append({function, subject, ERROR_SUCCESS, std::move(action)});
+    armedFaults.append({function, subject, code, std::move(action)});
 }
 
 QStringList RegistryFaults::rightsAsked()
@@ -50,8 +57,10 @@ QStringList RegistryFaults::rightsAsked()
     return rights;
 }
 
-LONG RegistryFaults::intercept(const QString& function, const QString& subject, REGSAM rights)
+LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM rights)
 {
+    if (subject.isNull())
+        subject = QStringLiteral("call %1").arg(++callNumbers[function]);
     if (rights)
         askedRights.append(QString::number(rights, 16));
     for (int i = 0; i < armedFaults.size(); ++i) {
@@ -63,11 +72,6 @@ LONG RegistryFaults::intercept(const QString& function, const QString& subject, 
         return fault.code;
     }
     return ERROR_SUCCESS;
-}
-
-QString RegistryFaults::nextCallNumber(const QString& function)
-{
-    return QStringLiteral("call %1").arg(++callNumbers[function]);
 }
 
 extern "C" {
@@ -86,50 +90,40 @@ LONG __real_RegEnumKeyExW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD
 
 LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result)
 {
-    if (const LONG code = RegistryFaults::intercept("RegOpenKeyExW", text(subkey), rights))
-        return code;
-    return __real_RegOpenKeyExW(key, subkey, options, rights, result);
+    return pass("RegOpenKeyExW", text(subkey), rights, __real_RegOpenKeyExW, key, subkey, options,
+                rights, result);
 }
 
 LONG __wrap_RegCreateKeyExW(HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass,
                             DWORD options, REGSAM rights, const LPSECURITY_ATTRIBUTES security,
                             PHKEY result, LPDWORD disposition)
 {
-    if (const LONG code = RegistryFaults::intercept("RegCreateKeyExW", text(subkey), rights))
-        return code;
-    return __real_RegCreateKeyExW(key, subkey, reserved, keyClass, options, rights, security,
-                                  result, disposition);
+    return pass("RegCreateKeyExW", text(subkey), rights, __real_RegCreateKeyExW, key, subkey,
+                reserved, keyClass, options, rights, security, result, disposition);
 }
 
 LONG __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD size)
 {
-    const QString call = RegistryFaults::nextCallNumber("RegQueryValueExW");
-    if (const LONG code = RegistryFaults::intercept("RegQueryValueExW", call))
-        return code;
-    return __real_RegQueryValueExW(key, name, reserved, type, data, size);
+    return pass("RegQueryValueExW", QString(), 0, __real_RegQueryValueExW, key, name, reserved,
+                type, data, size);
 }
 
 LONG __wrap_RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size)
 {
-    if (const LONG code = RegistryFaults::intercept("RegSetValueExW", text(name)))
-        return code;
-    return __real_RegSetValueExW(key, name, reserved, type, data, size);
+    return pass("RegSetValueExW", text(name), 0, __real_RegSetValueExW, key, name, reserved, type,
+                data, size);
 }
 
 LONG __wrap_RegDeleteValueW(HKEY key, LPCWSTR name)
 {
-    if (const LONG code = RegistryFaults::intercept("RegDeleteValueW", text(name)))
-        return code;
-    return __real_RegDeleteValueW(key, name);
+    return pass("RegDeleteValueW", text(name), 0, __real_RegDeleteValueW, key, name);
 }
 
 LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
 {
-    if (const LONG code = RegistryFaults::intercept("RegDeleteKeyW", text(subkey)))
-        return code;
-    return __real_RegDeleteKeyW(key, subkey);
+    return pass("RegDeleteKeyW", text(subkey), 0, __real_RegDeleteKeyW, key, subkey);
 }
 
 LONG __wrap_RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
@@ -137,29 +131,23 @@ LONG __wrap_RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPD
                              LPDWORD values, LPDWORD longestValueName, LPDWORD longestValue,
                              LPDWORD securityDescriptor, PFILETIME lastWrite)
 {
-    const QString call = RegistryFaults::nextCallNumber("RegQueryInfoKeyW");
-    if (const LONG code = RegistryFaults::intercept("RegQueryInfoKeyW", call))
-        return code;
-    return __real_RegQueryInfoKeyW(key, keyClass, classLength, reserved, subkeys, longestSubkey,
-                                   longestClass, values, longestValueName, longestValue,
-                                   securityDescriptor, lastWrite);
+    return pass("RegQueryInfoKeyW", QString(), 0, __real_RegQueryInfoKeyW, key, keyClass,
+                classLength, reserved, subkeys, longestSubkey, longestClass, values,
+                longestValueName, longestValue, securityDescriptor, lastWrite);
 }
 
 LONG __wrap_RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                           LPDWORD type, LPBYTE data, LPDWORD dataSize)
 {
-    if (const LONG code = RegistryFaults::intercept("RegEnumValueW", QString::number(index)))
-        return code;
-    return __real_RegEnumValueW(key, index, name, nameLength, reserved, type, data, dataSize);
+    return pass("RegEnumValueW", QString::number(index), 0, __real_RegEnumValueW, key, index, name,
+                nameLength, reserved, type, data, dataSize);
 }
 
 LONG __wrap_RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                           LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWrite)
 {
-    if (const LONG code = RegistryFaults::intercept("RegEnumKeyExW", QString::number(index)))
-        return code;
-    return __real_RegEnumKeyExW(key, index, name, nameLength, reserved, keyClass, classLength,
-                                lastWrite);
+    return pass("RegEnumKeyExW", QString::number(index), 0, __real_RegEnumKeyExW, key, index, name,
+                nameLength, reserved, keyClass, classLength, lastWrite);
 }
 
 } // extern "C"

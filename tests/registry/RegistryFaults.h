@@ -18,15 +18,14 @@ class RegistryFaults
 {
 public:
     static void reset();
-    // The next call of `function` on `subject` answers `code` unseen by the registry.
-    static void failOnce(const QString& function, const QString& subject, LONG code);
-    // `action` runs just before the next call of `function` on `subject`, which then goes ahead.
-    static void beforeOnce(const QString& function, const QString& subject,
-                           std::function<void()> action);
+    // The next call of `function` on `subject` first runs `action`, then answers
+    // `code` unseen by the registry, or goes ahead when `code` is ERROR_SUCCESS.
+    static void failOnce(const QString& function, const QString& subject, LONG code,
+                         std::function<void()> action = {});
     // Every rights mask asked for by an open or create since the reset, in hex, sorted, once each.
     static QStringList rightsAsked();
 
-    // For the wrappers: a non-zero answer replaces the real call.
-    static LONG intercept(const QString& function, const QString& subject, REGSAM rights = 0);
-    static QString nextCallNumber(const QString& function);
+    // For the wrappers: a non-zero answer replaces the real call. A null
+    // subject stands for the function's next call number.
+    static LONG intercept(const QString& function, QString subject, REGSAM rights);
 };
