@@ -76,17 +76,15 @@ LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM 
 
 extern "C" {
 
-LONG __real_RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-LONG __real_RegCreateKeyExW(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM,
-                            const LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
-LONG __real_RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-LONG __real_RegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
-LONG __real_RegDeleteValueW(HKEY, LPCWSTR);
-LONG __real_RegDeleteKeyW(HKEY, LPCWSTR);
-LONG __real_RegQueryInfoKeyW(HKEY, LPWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
-                             LPDWORD, LPDWORD, LPDWORD, PFILETIME);
-LONG __real_RegEnumValueW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-LONG __real_RegEnumKeyExW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD, PFILETIME);
+decltype(RegOpenKeyExW) __real_RegOpenKeyExW;
+decltype(RegCreateKeyExW) __real_RegCreateKeyExW;
+decltype(RegQueryValueExW) __real_RegQueryValueExW;
+decltype(RegSetValueExW) __real_RegSetValueExW;
+decltype(RegDeleteValueW) __real_RegDeleteValueW;
+decltype(RegDeleteKeyW) __real_RegDeleteKeyW;
+decltype(RegQueryInfoKeyW) __real_RegQueryInfoKeyW;
+decltype(RegEnumValueW) __real_RegEnumValueW;
+decltype(RegEnumKeyExW) __real_RegEnumKeyExW;
 
 LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result)
 {
