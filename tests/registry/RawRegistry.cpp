@@ -59,17 +59,6 @@ bool RawRegistry::query(HKEY root, const QString& path, const QString& name, DWO
                             reinterpret_cast<LPBYTE>(data->data()), &size) == ERROR_SUCCESS;
 }
 
-QString RawRegistry::text(HKEY root, const QString& path, const QString& name, REGSAM view)
-{
-    DWORD type = REG_NONE;
-    QByteArray data;
-    if (!query(root, path, name, &type, &data, view) || type != REG_SZ)
-        return QString();
-    const QString stored =
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()), data.size() / 2);
-    return stored.left(stored.indexOf(QChar(0)));
-}
-
 bool RawRegistry::plant(HKEY root, const QString& base, const QStringList& entries, REGSAM view)
 {
     for (const QString& entry : entries) {

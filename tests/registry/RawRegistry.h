@@ -20,9 +20,6 @@ public:
                          const QByteArray& data, REGSAM view = KEY_WOW64_64KEY);
     static bool query(HKEY root, const QString& path, const QString& name, DWORD* type,
                       QByteArray* data, REGSAM view = KEY_WOW64_64KEY);
-    // The REG_SZ text up to its first zero unit, or a null string when absent.
-    static QString text(HKEY root, const QString& path, const QString& name,
-                        REGSAM view = KEY_WOW64_64KEY);
 
     // Below root\base: "path|name=text" plants a REG_SZ value with its terminator
     // (an empty path is base itself, an empty name the default value), "path\" a key.

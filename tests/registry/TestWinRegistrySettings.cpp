@@ -36,21 +36,24 @@ QByteArray hex(const char* text)
 }
 
 // "org": the system-scope organisation store; "org-unnamed": the same without
-// an organisation; "": basePath; anything else: that path.
-std::unique_ptr<WinRegistrySettings> makeStore(const QString& construction,
-                                               int format = WinRegistrySettings::Registry64Format)
+// an organisation; "": basePath; anything else: that path. "@<n>" at the end
+// picks the format n instead of the 64-bit view.
+std::unique_ptr<WinRegistrySettings> makeStore(QString construction)
 {
-    const auto view = WinRegistrySettings::Format(format);
+    const int at = construction.indexOf(QLatin1Char('@'));
+    const auto format = WinRegistrySettings::Format(at < 0 ? 1 : construction.mid(at + 1).toInt());
+    construction.truncate(at < 0 ? construction.size() : at);
     if (construction.startsWith(QLatin1String("org")))
         return std::make_unique<WinRegistrySettings>(
-            view, WinRegistrySettings::SystemScope,
+            format, WinRegistrySettings::SystemScope,
             construction == QLatin1String("org") ? organization : QString(), application);
     return std::make_unique<WinRegistrySettings>(construction.isEmpty() ? basePath : construction,
-                                                 view);
+                                                 format);
 }
 
 // Steps: "read <key>" and "list" add what they found to *seen (a missing value
-// reads as "fallback", the listed keys are joined by commas); "write <key>"
+// reads as "fallback", the listed keys are joined by commas); "rights" adds the
+// masks asked for by opens and creates so far; "write <key>"
 // writes the int 1; "remove <key>" (no key: clear everything); "drop" and
 // "regain" administrator rights.
 void perform(WinRegistrySettings& store, const QString& step, QStringList* seen)
@@ -61,6 +64,8 @@ void perform(WinRegistrySettings& store, const QString& step, QStringList* seen)
         seen->append(store.value(key, QStringLiteral("fallback")).toString());
     else if (operation == QLatin1String("list"))
         seen->append(store.allKeys().join(QLatin1Char(',')));
+    else if (operation == QLatin1String("rights"))
+        seen->append(RegistryFaults::rightsAsked().join(QLatin1Char(',')));
     else if (operation == QLatin1String("write"))
         store.setValue(key, 1);
     else if (operation == QLatin1String("remove"))
@@ -272,10 +277,10 @@ private slots:
         settings.setValue(QStringLiteral("written"), QStringLiteral("here"));
         QCOMPARE(settings.status(), WinRegistrySettings::NoError);
         for (const QString& candidate : candidates)
-            QCOMPARE(RawRegistry::text(RawRegistry::root(candidate.section('|', 0, 0)),
-                                       candidate.section('|', 1), QStringLiteral("written"),
-                                       KEY_WOW64_32KEY),
-                     candidate == locations.first() ? QStringLiteral("here") : QString());
+            QCOMPARE(RawRegistry::tree(RawRegistry::root(candidate.section('|', 0, 0)),
+                                       candidate.section('|', 1), KEY_WOW64_32KEY)
+                         .contains("|written"),
+                     candidate == locations.first());
     }
 
     void keyFormsAddressTheSameValues_data()
@@ -306,12 +311,12 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, keyPath);
         QFETCH(QString, valueName);
-        const QString rawPath = keyPath.isEmpty() ? baseKey : baseKey + '\\' + keyPath;
+        const QString rawValue = (keyPath.isEmpty() ? "|" : keyPath + "\\|") + valueName;
         WinRegistrySettings settings(basePath, WinRegistrySettings::Registry64Format);
         settings.setValue(key, QStringLiteral("through the store"));
-        QCOMPARE(RawRegistry::text(HKEY_LOCAL_MACHINE, rawPath, valueName), "through the store");
+        QVERIFY(RawRegistry::tree(HKEY_LOCAL_MACHINE, baseKey).contains(rawValue));
         QCOMPARE(settings.allKeys().size(), 1);
-        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, rawPath, {'|' + valueName + "=outside"}));
+        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, baseKey, {rawValue + "=outside"}));
         QCOMPARE(settings.value(key).toString(), QStringLiteral("outside"));
     }
 
@@ -563,40 +568,24 @@ private slots:
 
     void keysAreOpenedWithTheirFixedRights_data()
     {
-        QTest::addColumn<int>("format");
-        QTest::addColumn<QStringList>("planted");
-        QTest::addColumn<QString>("step");
-        QTest::addColumn<QStringList>("rights"); // every mask asked for, base key's included
-        const auto row = [](const char* name, int format, const QStringList& planted,
-                            const char* step, const QStringList& rights) {
-            QTest::newRow(name) << format << planted << QString(step) << rights;
-        };
-        row("a read asks for reading rights below a base key opened for writing", 1, {"k|v=1"},
-            "read k/v", {"20119", "2011f"});
-        row("the 32-bit view adds its own bit", 0, {"k|v=1"}, "read k/v", {"20219", "2021f"});
-        row("an unknown format asks for full access without a view bit", 7, {"k|v=1"}, "read k/v",
-            {"f003f"});
-        row("a write opens or makes its key for reading and writing", 1, {}, "write a/b/v",
-            {"2011f"});
-        row("a listing walks the tree for reading", 1, {"|v=1", "s|w=1"}, "list",
-            {"20119", "2011f"});
-        row("a removal opens every key of the tree for writing", 1, {"k\\s|w=1"}, "remove k",
-            {"2011f"});
-        row("clearing opens every key for writing", 1, {"|v=1", "s\\t|w=1"}, "remove", {"2011f"});
+        addScenarioColumns(); // "rights": every mask asked for so far, the base key's included
+        scenario("a read asks for reading rights below a base key opened for writing", "",
+                 {"k|v=1"}, {"read k/v=0", "rights=0"}, {"1", "20119,2011f"}, QVariant());
+        scenario("the 32-bit view adds its own bit", "@0", {}, {"read k/v=0", "rights=0"},
+                 {"fallback", "20219,2021f"}, QVariant());
+        scenario("an unknown format asks for full access without a view bit", "@7", {"k|v=1"},
+                 {"read k/v=0", "rights=0"}, {"1", "f003f"}, QVariant());
+        scenario("a write opens or makes its key for reading and writing", "", {},
+                 {"write a/b/v=0", "rights=0"}, {"2011f"}, QVariant());
+        scenario("a listing walks the tree for reading", "", {"|v=1", "s|w=1"},
+                 {"list=0", "rights=0"}, {"s/w,v", "20119,2011f"}, QVariant());
+        scenario("a removal opens every key of the tree for writing", "", {"k\\s|w=1"},
+                 {"remove k=0", "rights=0"}, {"2011f"}, QVariant());
+        scenario("clearing opens every key for writing", "", {"|v=1", "s\\t|w=1"},
+                 {"remove=0", "rights=0"}, {"2011f"}, QVariant());
     }
 
-    void keysAreOpenedWithTheirFixedRights()
-    {
-        QFETCH(int, format);
-        QFETCH(QStringList, planted);
-        QFETCH(QString, step);
-        QFETCH(QStringList, rights);
-        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, baseKey, planted));
-        RegistryFaults::reset();
-        QStringList seen;
-        perform(*makeStore(QString(), format), step, &seen);
-        QCOMPARE(RegistryFaults::rightsAsked(), rights);
-    }
+    void keysAreOpenedWithTheirFixedRights() { runScenario(); }
 };
 
 QTEST_GUILESS_MAIN(TestWinRegistrySettings)
