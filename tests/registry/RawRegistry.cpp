@@ -84,32 +84,26 @@ QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view)
 {
     QStringList entries;
     const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
-    if (key.isOpen())
-        collect(key.get(), QString(), &entries);
+    std::vector<WCHAR> buffer(16384, WCHAR(0));
+    DWORD length = DWORD(buffer.size());
+    const auto name = [&] {
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.data()), int(length));
+    };
+    for (DWORD index = 0;
+         key.isOpen() && RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
+                                       nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = DWORD(buffer.size()))
+        entries << QLatin1Char('|') + name();
+    length = DWORD(buffer.size());
+    for (DWORD index = 0;
+         key.isOpen() && RegEnumKeyExW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
+                                       nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = DWORD(buffer.size())) {
+        const QString subkey = name();
+        entries << subkey + QLatin1Char('\\');
+        for (const QString& below : tree(root, path + QLatin1Char('\\') + subkey, view))
+            entries << subkey + QLatin1Char('\\') + below;
+    }
     entries.sort();
     return entries;
-}
-
-void RawRegistry::collect(HKEY key, const QString& prefix, QStringList* entries)
-{
-    std::vector<WCHAR> name(16384, WCHAR(0));
-    const auto nameOf = [&name](DWORD length) {
-        return QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()), int(length));
-    };
-    DWORD length = DWORD(name.size());
-    for (DWORD index = 0; RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr,
-                                        nullptr) == ERROR_SUCCESS;
-         ++index, length = DWORD(name.size()))
-        entries->append(prefix + QLatin1Char('|') + nameOf(length));
-    QStringList subkeys;
-    for (DWORD index = 0; RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr,
-                                        nullptr) == ERROR_SUCCESS;
-         ++index, length = DWORD(name.size()))
-        subkeys.append(nameOf(length));
-    for (const QString& subkeyName : subkeys) {
-        entries->append(prefix + subkeyName + QLatin1Char('\\'));
-        const ScopedRegistryKey subkey(openKey(key, subkeyName, KEY_READ));
-        if (subkey.isOpen())
-            collect(subkey.get(), prefix + subkeyName + QLatin1Char('\\'), entries);
-    }
 }

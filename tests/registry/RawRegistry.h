@@ -28,7 +28,4 @@ public:
     // Everything below path, sorted: every subkey as "sub\key\" and every
     // value as "sub\key\|name" ("|name" for values of path itself).
     static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
-
-private:
-    static void collect(HKEY key, const QString& prefix, QStringList* entries);
 };

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QVector>
 
+#include <set>
+
 namespace {
 
 struct Fault
@@ -14,7 +16,7 @@ struct Fault
 };
 
 QVector<Fault> armedFaults;
-QStringList askedRights;
+std::set<QString> askedRights;
 QHash<QString, int> callNumbers;
 
 // Never null: a null subject stands for a call number.
@@ -51,10 +53,7 @@ void RegistryFaults::failOnce(const QString& function, const QString& subject, L
 
 QStringList RegistryFaults::rightsAsked()
 {
-    QStringList rights = askedRights;
-    rights.sort();
-    rights.removeDuplicates();
-    return rights;
+    return QStringList(askedRights.begin(), askedRights.end());
 }
 
 LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM rights)
@@ -62,7 +61,7 @@ LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM 
     if (subject.isNull())
         subject = QStringLiteral("call %1").arg(++callNumbers[function]);
     if (rights)
-        askedRights.append(QString::number(rights, 16));
+        askedRights.insert(QString::number(rights, 16));
     for (int i = 0; i < armedFaults.size(); ++i) {
         if (armedFaults[i].function != function || armedFaults[i].subject != subject)
             continue;
