@@ -213,12 +213,11 @@ private slots:
         QTest::addColumn<WinRegistrySettings::Scope>("scope");
         QTest::addColumn<QString>("application");
         QTest::addColumn<QStringList>("locations"); // search order; the first is written to
-        const QString userApp = QStringLiteral("HKCU|Software\\Vexor Test\\App");
-        const QString userDefaults =
-            QStringLiteral("HKCU|Software\\Vexor Test\\OrganizationDefaults");
-        const QString machineApp = QStringLiteral("HKLM|Software\\Vexor Test\\App");
-        const QString machineDefaults =
-            QStringLiteral("HKLM|Software\\Vexor Test\\OrganizationDefaults");
+        const QString keys = QStringLiteral("Software\\Vexor Test\\");
+        const QString userApp = "HKCU|" + keys + "App";
+        const QString userDefaults = "HKCU|" + keys + "OrganizationDefaults";
+        const QString machineApp = "HKLM|" + keys + "App";
+        const QString machineDefaults = "HKLM|" + keys + "OrganizationDefaults";
         QTest::newRow("the user scope searches user keys before machine keys")
             << WinRegistrySettings::UserScope << application
             << QStringList{userApp, userDefaults, machineApp, machineDefaults};
@@ -245,8 +244,8 @@ private slots:
             for (const char* below : {"\\App", "\\OrganizationDefaults", ""})
                 candidates << QLatin1String(root) + QStringLiteral("Software\\Vexor Test") + below;
         for (const QString& candidate : candidates) {
-            const int rank =
-                locations.contains(candidate) ? locations.indexOf(candidate) : locations.size();
+            const int index = locations.indexOf(candidate);
+            const int rank = index < 0 ? locations.size() : index;
             const QStringList parts = candidate.split(QLatin1Char('|'));
             for (int probe = 0; probe <= rank; ++probe)
                 QVERIFY(RawRegistry::plant(RawRegistry::root(parts[0]), parts[1],
