@@ -430,9 +430,9 @@ private slots:
                  {"fallback", ""}, QVariant(gone));
         scenario("an empty key reads nothing and writes nothing", "", {"|=dflt"},
                  {"read =0", "write =0", "read Default=0"}, {"", "dflt"}, QStringList{"|"});
-        scenario("an existing write key is read but not written without rights", "",
-                 {"|probe=planted"}, {"drop=0", "read probe=0", "write w=1"}, {"planted"},
-                 QStringList{"|probe"});
+        scenario("an existing write key is read and listed but not written without rights", "",
+                 {"k|probe=planted"}, {"drop=0", "read k/probe=0", "list=0", "write w=1"},
+                 {"planted", "k/probe"}, QStringList{"k\\", "k\\|probe"});
         scenario("the read-only fallback lasts for the object's life", "", {"|probe=planted"},
                  {"drop=0", "read probe=0", "regain=0", "write w=1", "remove probe=1"}, {"planted"},
                  QStringList{"|probe"});
@@ -561,8 +561,6 @@ private slots:
                  {"read k/v=0", "rights=0"}, {"1", "f003f"}, QVariant());
         scenario("a write opens or makes its key for reading and writing", "", {},
                  {"write a/b/v=0", "rights=0"}, {"2011f"}, QVariant());
-        scenario("a listing walks the tree for reading", "", {"|v=1", "s|w=1"},
-                 {"list=0", "rights=0"}, {"s/w,v", "20119,2011f"}, QVariant());
         scenario("a removal opens every key of the tree for writing", "", {"k\\s|w=1"},
                  {"remove k=0", "rights=0"}, {"2011f"}, QVariant());
         scenario("clearing opens every key for writing", "", {"|v=1", "s\\t|w=1"},
