@@ -144,6 +144,17 @@ LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DW
     bool redirect32 = false;
     if (LONG code = viewOf(call.session, requested, &redirect32); code != ERROR_SUCCESS)
         return code;
+    const bool restricted = isRestricted(call.session, target.root);
+    const REGSAM granted = specificRights(requested, restricted);
+    const bool namesNoSubkey = !subKey || !subKey[0];
+    if (!create && namesNoSubkey && predefinedRoot(parent)) {
+        // Windows hands a predefined root back as itself rather than as a
+        // new handle; its rights stay those of the root.
+        if (restricted && (granted & writeRights))
+            return ERROR_ACCESS_DENIED;
+        *result = parent;
+        return ERROR_SUCCESS;
+    }
     std::vector<QByteArray> path;
     if (LONG code = RegistryName::splitPath(subKey, &path); code != ERROR_SUCCESS)
         return code;
@@ -164,8 +175,6 @@ LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DW
     if (LONG code = store.resolve(start, path, &walk, &found); code != ERROR_SUCCESS)
         return code;
 
-    const bool restricted = isRestricted(call.session, target.root);
-    const REGSAM granted = specificRights(requested, restricted);
     if (walk.created && (!(target.granted & KEY_CREATE_SUB_KEY) || restricted))
         return ERROR_ACCESS_DENIED;
     if (restricted && (granted & writeRights))
@@ -195,6 +204,9 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesir
     Q_UNUSED(ulOptions);
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
+    // A failed open leaves no stale value behind for a caller that closes
+    // whatever it got.
+    *phkResult = nullptr;
     return openOrCreate(hKey, lpSubKey, samDesired, false, 0, nullptr, phkResult, nullptr);
 }
 
@@ -204,7 +216,10 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
 {
     Q_UNUSED(Reserved);
     Q_UNUSED(lpSecurityAttributes);
-    if (!phkResult || !lpSubKey)
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     return openOrCreate(hKey, lpSubKey, samDesired, true, dwOptions, lpClass, phkResult,
                         lpdwDisposition);
@@ -408,20 +423,22 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
         return code;
     const DWORD nameLength = DWORD(value.name.size() / int(sizeof(WCHAR)));
     const DWORD size = DWORD(value.data.size());
+    // A name that does not fit leaves the caller's length as it was (the
+    // needed length comes from RegQueryInfoKeyW); type and size still come
+    // back. A name that fits is returned even when the data does not.
+    if (lpType)
+        *lpType = value.type;
     if (*lpcchValueName <= nameLength) {
-        *lpcchValueName = nameLength;
         if (lpcbData)
             *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    if (lpType)
-        *lpType = value.type;
+    copyName(value.name, lpValueName);
+    *lpcchValueName = nameLength;
     if (lpData && *lpcbData < size) {
         *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    copyName(value.name, lpValueName);
-    *lpcchValueName = nameLength;
     if (lpData)
         std::memcpy(lpData, value.data.constData(), size);
     if (lpcbData)
@@ -452,14 +469,10 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
         return code;
     const DWORD nameLength = DWORD(subKey.name.size() / int(sizeof(WCHAR)));
     const DWORD classLength = DWORD(subKey.keyClass.size() / int(sizeof(WCHAR)));
-    if (*lpcchName <= nameLength) {
-        *lpcchName = nameLength;
+    // Short buffers leave both lengths as they were: the needed lengths
+    // come from RegQueryInfoKeyW.
+    if (*lpcchName <= nameLength || (lpClass && *lpcchClass <= classLength))
         return ERROR_MORE_DATA;
-    }
-    if (lpClass && *lpcchClass <= classLength) {
-        *lpcchClass = classLength;
-        return ERROR_MORE_DATA;
-    }
     copyName(subKey.name, lpName);
     *lpcchName = nameLength;
     if (lpClass) {
