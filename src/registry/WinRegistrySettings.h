@@ -27,14 +27,16 @@ public:
     };
     Q_ENUM(Status)
 
-    enum Format
+    // Fixed underlying types keep a value outside the enumerators well
+    // defined; such a format opens keys without a view bit.
+    enum Format : int
     {
         Registry32Format = 0,
         Registry64Format = 1
     };
     Q_ENUM(Format)
 
-    enum Scope
+    enum Scope : int
     {
         UserScope = 0,
         SystemScope = 1

@@ -97,8 +97,9 @@ void TestRegistryFaults::keysAreOpenedWithTheirFixedRights_data()
         << "path:1" << QStringList{"k|v"} << true << "read"
         << QStringList{"open SOFTWARE\\Vexor Test 2011f", "open k\\ 20119"};
     QTest::newRow("the 32-bit view adds its own bit to every open")
-        << "path:0" << QStringList{"k|v"} << true << "read"
-        << QStringList{"open SOFTWARE\\Vexor Test 2021f", "open k\\ 20219"};
+        << "path:0" << QStringList() << true << "read"
+        << QStringList{"open SOFTWARE\\Vexor Test 2021f", "create SOFTWARE\\Vexor Test 2021f",
+                       "open k\\ 20219"};
     QTest::newRow("an unknown format asks for full access without a view bit")
         << "path:7" << QStringList{"k|v"} << true << "read"
         << QStringList{"open SOFTWARE\\Vexor Test f003f", "open k\\ f003f"};
@@ -267,15 +268,17 @@ void TestRegistryFaults::registryFailuresAreReportedAndContained()
             else
                 QCOMPARE(settings.allKeys(), listed);
             QCOMPARE(int(settings.status()), status);
+            if (operation != QLatin1String("list")) {
+                // Looked at while the object lives: clearing deletes the write
+                // key itself once the object is gone.
+                WinRegistrySettings check(basePath, WinRegistrySettings::Registry64Format);
+                QCOMPARE(check.allKeys(), listed);
+            }
         }
     }
     RegistryFaults::setRecording(false);
     QCOMPARE(m_warnings->warnings(), withErrorTexts(warnings));
 
-    if (operation != QLatin1String("list") && operation != QLatin1String("read-two-locations")) {
-        WinRegistrySettings check(basePath, WinRegistrySettings::Registry64Format);
-        QCOMPARE(check.allKeys(), listed);
-    }
     if (operation.startsWith(QLatin1String("write:")))
         QVERIFY2(RawRegistry::keyExists(HKEY_LOCAL_MACHINE, baseKey + QStringLiteral("\\a")) ==
                      (function == QLatin1String("RegSetValueExW")),

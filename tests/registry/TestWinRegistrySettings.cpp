@@ -22,11 +22,6 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
-QString warningText(const char* format, const QString& subject, LONG code)
-{
-    return QString::fromLatin1(format).arg(subject, Platform::errorText(code));
-}
-
 // Plants values and empty keys below the test base key. Entries are "path|name=text"
 // for a REG_SZ value (empty name: the default value) and "path\" for a key.
 void plant(const QStringList& entries)
@@ -263,7 +258,7 @@ void TestWinRegistrySettings::organisationConstructorSearchesItsLocationsInOrder
     for (const QString& candidate : candidates) {
         const QStringList parts = candidate.split(QLatin1Char('|'));
         QVERIFY(RawRegistry::setText(RawRegistry::root(parts[0]), parts[1], QStringLiteral("probe"),
-                                     candidate));
+                                     candidate, KEY_WOW64_32KEY));
     }
 
     WinRegistrySettings settings(WinRegistrySettings::Registry32Format, scope, organization,
@@ -273,7 +268,7 @@ void TestWinRegistrySettings::organisationConstructorSearchesItsLocationsInOrder
         QCOMPARE(settings.value(QStringLiteral("probe")).toString(), expected);
         const QStringList parts = expected.split(QLatin1Char('|'));
         QVERIFY(RawRegistry::deleteValue(RawRegistry::root(parts[0]), parts[1],
-                                         QStringLiteral("probe")));
+                                         QStringLiteral("probe"), KEY_WOW64_32KEY));
     }
     QCOMPARE(settings.value(QStringLiteral("probe"), QStringLiteral("none")).toString(),
              QStringLiteral("none"));

@@ -1,13 +1,50 @@
 #pragma once
 
+#include "RegKeyPath.h"
+
 #include <QStringList>
 #include <QTextStream>
 
 // The "reg" command of vexor-host: Windows' reg.exe command lines (query,
-// add, delete, export, import) over the registry API.
+// add, delete, export, import) over the registry API, with its output,
+// messages and exit codes (0 success, 1 failure).
 class RegCommand
 {
 public:
-    // arguments: everything after "reg". Returns the process exit code.
+    // arguments: everything after "reg". Questions are answered from stdin.
     static int run(const QStringList& arguments, QTextStream& out, QTextStream& err);
+    // The same, answering the Yes/No questions from in (end of input is No).
+    static int run(const QStringList& arguments, QTextStream& in, QTextStream& out,
+                   QTextStream& err);
+
+private:
+    RegCommand(QTextStream& in, QTextStream& out, QTextStream& err);
+
+    int dispatch(const QStringList& arguments);
+    int query(const QStringList& arguments);
+    int add(const QStringList& arguments);
+    int remove(const QStringList& arguments);
+    int exportKey(const QStringList& arguments);
+    int importFile(const QStringList& arguments);
+
+    int queryValues(const RegKeyPath& path, bool recursive);
+    int searchValue(const RegKeyPath& path, const QString& name, bool recursive);
+    LONG printKeyBlock(const RegKeyPath& path, bool recursive, int* matches);
+    LONG findValueBelow(const RegKeyPath& path, const QString& name, int* matches);
+    LONG deleteTree(HKEY parent, const QString& name);
+    QString valueLine(const QString& name, DWORD type, const QByteArray& data) const;
+
+    bool confirm(const QString& question);
+    int syntaxError(const QString& operation);
+    int invalidKeyName(const QString& operation);
+    int registryError(LONG code);
+    int success();
+
+    QTextStream& m_in;
+    QTextStream& m_out;
+    QTextStream& m_err;
+    REGSAM m_view = 0;
+    QString m_separator;
+    bool m_verbose = false;
+    QString m_typeFilter;
 };
