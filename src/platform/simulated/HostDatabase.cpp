@@ -268,6 +268,14 @@ LONG HostDatabase::Statement::step(bool* hasRow)
     return database.fail(rc);
 }
 
+LONG HostDatabase::Statement::stepToRow(LONG missing)
+{
+    bool hasRow = false;
+    if (LONG code = step(&hasRow); code != ERROR_SUCCESS)
+        return code;
+    return hasRow ? ERROR_SUCCESS : missing;
+}
+
 qint64 HostDatabase::Statement::integer(int column) const
 {
     return statement ? sqlite3_column_int64(statement, column) : 0;

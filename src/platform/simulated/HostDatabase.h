@@ -78,9 +78,18 @@ public:
     void bind(int index, const QByteArray& blob);
     void bindText(int index, const QString& text);
     void bindNull(int index);
+    // Binds the values to the parameters 1, 2, ... in order.
+    template <typename... Values> void bindAll(const Values&... values)
+    {
+        int index = 0;
+        (bind(++index, values), ...);
+    }
 
     // ERROR_SUCCESS with *hasRow telling whether a row came back.
     LONG step(bool* hasRow = nullptr);
+    // One step that must give a row: ERROR_SUCCESS with it, otherwise
+    // missing (or the database's error).
+    LONG stepToRow(LONG missing);
 
     qint64 integer(int column) const;
     QByteArray blob(int column) const;
