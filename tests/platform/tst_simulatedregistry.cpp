@@ -2,6 +2,7 @@
 #include "WinApi.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <algorithm>
@@ -140,6 +141,10 @@ private slots:
     void shortNameBufferKeepsItsLength();
     void shortDataBufferStillReturnsTheName();
     void shortClassBufferKeepsBothLengths();
+    void createReportsWhatItFound_data();
+    void createReportsWhatItFound();
+    void rewritingAValueChangesOnlyWhatDiffers_data();
+    void rewritingAValueChangesOnlyWhatDiffers();
 
 private:
     void useHost(const QString& architecture);
@@ -804,6 +809,126 @@ void SimulatedRegistryTest::shortClassBufferKeepsBothLengths()
     QCOMPARE(nameLength, DWORD(5));
     QCOMPARE(classLength, DWORD(9));
     QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(classBuffer), 9), keyClass);
+}
+
+void SimulatedRegistryTest::createReportsWhatItFound_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<REGSAM>("sam");
+    QTest::addColumn<bool>("elevated");
+    QTest::addColumn<LONG>("result");
+    QTest::addColumn<DWORD>("disposition");
+    QTest::addColumn<QString>("nativePath"); // where the key is afterwards, if anywhere
+
+    const REGSAM all = KEY_ALL_ACCESS;
+    QTest::newRow("an existing key is opened")
+        << "SOFTWARE\\Present\\Leaf" << all << true << ERROR_SUCCESS
+        << DWORD(REG_OPENED_EXISTING_KEY) << "SOFTWARE\\Present\\Leaf";
+    QTest::newRow("a missing last level is made")
+        << "SOFTWARE\\Present\\New" << all << true << ERROR_SUCCESS << DWORD(REG_CREATED_NEW_KEY)
+        << "SOFTWARE\\Present\\New";
+    QTest::newRow("missing middle levels are made")
+        << "SOFTWARE\\Absent\\Middle\\Leaf" << all << true << ERROR_SUCCESS
+        << DWORD(REG_CREATED_NEW_KEY) << "SOFTWARE\\Absent\\Middle\\Leaf";
+    QTest::newRow("an existing key of the 32-bit view is opened")
+        << "SOFTWARE\\Present32" << REGSAM(all | KEY_WOW64_32KEY) << true << ERROR_SUCCESS
+        << DWORD(REG_OPENED_EXISTING_KEY) << "SOFTWARE\\Wow6432Node\\Present32";
+    QTest::newRow("a key of the 32-bit view is made in its node")
+        << "SOFTWARE\\New32" << REGSAM(all | KEY_WOW64_32KEY) << true << ERROR_SUCCESS
+        << DWORD(REG_CREATED_NEW_KEY) << "SOFTWARE\\Wow6432Node\\New32";
+    QTest::newRow("without administrator rights an existing machine key opens for reading")
+        << "SOFTWARE\\Present\\Leaf" << REGSAM(KEY_READ) << false << ERROR_SUCCESS
+        << DWORD(REG_OPENED_EXISTING_KEY) << "SOFTWARE\\Present\\Leaf";
+    QTest::newRow("without administrator rights a missing machine key is refused and not made")
+        << "SOFTWARE\\Absent\\Leaf" << REGSAM(KEY_READ) << false << ERROR_ACCESS_DENIED << DWORD(0)
+        << QString();
+}
+
+void SimulatedRegistryTest::createReportsWhatItFound()
+{
+    QFETCH(QString, path);
+    QFETCH(REGSAM, sam);
+    QFETCH(bool, elevated);
+    QFETCH(LONG, result);
+    QFETCH(DWORD, disposition);
+    QFETCH(QString, nativePath);
+
+    Key setup;
+    QCOMPARE(setup.create(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Present\\Leaf")),
+             ERROR_SUCCESS);
+    QCOMPARE(setup.create(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Present32"),
+                          KEY_ALL_ACCESS | KEY_WOW64_32KEY),
+             ERROR_SUCCESS);
+    setup.reset();
+
+    SimulatedHost::setElevated(elevated);
+    Key key;
+    DWORD given = 0;
+    const LONG code = key.create(HKEY_LOCAL_MACHINE, path, sam, &given);
+    SimulatedHost::setElevated(true);
+    QCOMPARE(code, result);
+    QCOMPARE(given, disposition);
+
+    Key native;
+    const QString checked = nativePath.isEmpty() ? path : nativePath;
+    QCOMPARE(native.open(HKEY_LOCAL_MACHINE, checked, KEY_READ | KEY_WOW64_64KEY),
+             nativePath.isEmpty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+    if (nativePath.isEmpty()) {
+        Key parent;
+        QCOMPARE(parent.open(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Absent"),
+                             KEY_READ | KEY_WOW64_64KEY),
+                 ERROR_FILE_NOT_FOUND);
+    }
+}
+
+void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers_data()
+{
+    QTest::addColumn<DWORD>("type");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("changes");
+
+    const QByteArray first = textData(QStringLiteral("C:\\CSP"));
+    QTest::newRow("the same type and bytes leave the key untouched") << REG_SZ << first << false;
+    QTest::newRow("the same bytes under another type are a change")
+        << REG_EXPAND_SZ << first << true;
+    QTest::newRow("one byte more is a change") << REG_SZ << first + '\0' << true;
+    QTest::newRow("one byte less is a change") << REG_SZ << first.left(first.size() - 1) << true;
+    QTest::newRow("empty data is a change") << REG_SZ << QByteArray() << true;
+    QByteArray flipped = first;
+    flipped[0] = 'D';
+    QTest::newRow("other bytes of the same length are a change") << REG_SZ << flipped << true;
+}
+
+void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers()
+{
+    QFETCH(DWORD, type);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, changes);
+
+    Key key;
+    QCOMPARE(key.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Rewrite")), ERROR_SUCCESS);
+    QCOMPARE(setText(key.handle, QStringLiteral("Path"), QStringLiteral("C:\\CSP")), ERROR_SUCCESS);
+    FILETIME before{};
+    QCOMPARE(RegQueryInfoKeyW(key.handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, &before),
+             ERROR_SUCCESS);
+    // The time of last write counts milliseconds: let one pass.
+    QThread::msleep(3);
+
+    QCOMPARE(RegSetValueExW(key.handle, w(QStringLiteral("PATH")), 0, type,
+                            reinterpret_cast<const BYTE*>(data.constData()), DWORD(data.size())),
+             ERROR_SUCCESS);
+    DWORD storedType = 0;
+    QCOMPARE(readData(key.handle, QStringLiteral("Path"), &storedType), data);
+    QCOMPARE(storedType, type);
+    QCOMPARE(valueNames(key.handle), QStringList{QStringLiteral("Path")});
+    FILETIME after{};
+    QCOMPARE(RegQueryInfoKeyW(key.handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, &after),
+             ERROR_SUCCESS);
+    const bool moved = after.dwLowDateTime != before.dwLowDateTime ||
+                       after.dwHighDateTime != before.dwHighDateTime;
+    QCOMPARE(moved, changes);
 }
 
 QTEST_GUILESS_MAIN(SimulatedRegistryTest)

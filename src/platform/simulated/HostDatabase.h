@@ -40,6 +40,8 @@ public:
     // address is the cache key.
     sqlite3_stmt* prepare(const char* sql, LONG* error);
     LONG execute(const char* sql);
+    // A cached statement without values or rows, run once.
+    LONG run(const char* sql);
     qint64 lastInsertId() const;
     int changes() const;
 
@@ -56,6 +58,8 @@ public:
 private:
     LONG createSchema();
     LONG checkSchema();
+    // The cache behind prepare(); a failure is left for the caller to record.
+    sqlite3_stmt* cached(const char* sql, int* rc);
 
     sqlite3* connection = nullptr;
     QString databasePath;

@@ -166,13 +166,30 @@ LONG RegistryStore::queryValue(qint64 key, const QByteArray& name, Value* value)
 
 LONG RegistryStore::setValue(qint64 key, const QByteArray& name, DWORD type, const QByteArray& data)
 {
+    const QByteArray fold = foldOf(name);
+    bool found = false;
+    bool same = false;
+    {
+        HostDatabase::Statement existing(db, "SELECT type, data FROM reg_values"
+                                             " WHERE key=? AND fold=?");
+        existing.bindAll(key, fold);
+        if (LONG code = existing.step(&found); code != ERROR_SUCCESS)
+            return code;
+        same = found && DWORD(existing.integer(0)) == type && existing.blob(1) == data;
+    }
+    // Rewriting what is already there changes nothing, not even the key's
+    // time of last write, as on Wine; it costs no write to the log either.
+    if (same)
+        return ERROR_SUCCESS;
     // An existing value keeps its name's spelling and its place in the
-    // enumeration order, as on Windows.
-    if (LONG code = run("INSERT INTO reg_values(key, name, fold, type, data)"
-                        " VALUES(?, ?, ?, ?, ?) ON CONFLICT(key, fold)"
-                        " DO UPDATE SET type=excluded.type, data=excluded.data",
-                        key, name, foldOf(name), qint64(type), data);
-        code != ERROR_SUCCESS)
+    // enumeration order, as on Windows. An update rather than an upsert:
+    // the upsert would rewrite the row counter's page as well.
+    const LONG code = found ? run("UPDATE reg_values SET type=?, data=? WHERE key=? AND fold=?",
+                                  qint64(type), data, key, fold)
+                            : run("INSERT INTO reg_values(key, name, fold, type, data)"
+                                  " VALUES(?, ?, ?, ?, ?)",
+                                  key, name, fold, qint64(type), data);
+    if (code != ERROR_SUCCESS)
         return code;
     return touch(key);
 }

@@ -179,13 +179,10 @@ FILETIME toFileTime(qint64 ticks)
     return time;
 }
 
-// Starts the call's transaction and follows subKey from the call's key.
-LONG walkPath(KeyCall& call, LPCWSTR subKey, bool write, RegistryStore::Walk* walk,
-              RegistryStore::KeyRow* found)
+// Starts the call's transaction and follows path from the call's key.
+LONG walkPath(KeyCall& call, const std::vector<QByteArray>& path, bool write,
+              RegistryStore::Walk* walk, RegistryStore::KeyRow* found)
 {
-    std::vector<QByteArray> path;
-    if (LONG code = RegistryName::splitPath(subKey, &path); code != ERROR_SUCCESS)
-        return code;
     if (LONG code = call.begin(write); code != ERROR_SUCCESS)
         return code;
     return call.store->resolve(call.key, path, walk, found);
@@ -211,23 +208,30 @@ LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DW
         *result = parent;
         return ERROR_SUCCESS;
     }
+    std::vector<QByteArray> path;
+    if (LONG code = RegistryName::splitPath(subKey, &path); code != ERROR_SUCCESS)
+        return code;
     RegistryStore::Walk walk;
     walk.redirect32 = redirect32;
-    walk.create = create;
-    walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
-    walk.keyClass = valueName(keyClass);
     RegistryStore::KeyRow found;
-    if (LONG code = walkPath(call, subKey, create, &walk, &found); code != ERROR_SUCCESS)
+    // Most creates find their key already there: look in a read transaction
+    // first, and take the write lock only when something has to be made.
+    LONG code = walkPath(call, path, false, &walk, &found);
+    if (code == ERROR_FILE_NOT_FOUND && create) {
+        walk.create = true;
+        walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
+        walk.keyClass = valueName(keyClass);
+        code = walkPath(call, path, true, &walk, &found);
+    }
+    if (code != ERROR_SUCCESS)
         return code;
 
     if (walk.created && (!(call.target.granted & KEY_CREATE_SUB_KEY) || restricted))
         return ERROR_ACCESS_DENIED;
     if (restricted && (granted & writeRights))
         return ERROR_ACCESS_DENIED;
-    if (create) {
-        if (LONG code = call.commit(); code != ERROR_SUCCESS)
-            return code;
-    }
+    if (LONG commitCode = call.commit(); commitCode != ERROR_SUCCESS)
+        return commitCode;
 
     HostSession::OpenKey opened;
     opened.key = found.id;
@@ -340,10 +344,13 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
     bool redirect32 = false;
     if (LONG code = viewOf(call.session, call.target.view, &redirect32); code != ERROR_SUCCESS)
         return code;
+    std::vector<QByteArray> path;
+    if (LONG code = RegistryName::splitPath(lpSubKey, &path); code != ERROR_SUCCESS)
+        return code;
     RegistryStore::Walk walk;
     walk.redirect32 = redirect32;
     RegistryStore::KeyRow found;
-    if (LONG code = walkPath(call, lpSubKey, true, &walk, &found); code != ERROR_SUCCESS)
+    if (LONG code = walkPath(call, path, true, &walk, &found); code != ERROR_SUCCESS)
         return code;
     if (isRestricted(call.session, call.target.root))
         return ERROR_ACCESS_DENIED;
