@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QScrollBar>
 
 namespace {
 constexpr auto kInstallModeTitle = cp1251("Установка Quellon Vexor K для Крипто Про");
@@ -61,7 +62,15 @@ void VexorKCryptoProInstaller::addLogLine(const QString& message, int isError)
 
 void VexorKCryptoProInstaller::setModeTitle(bool installMode)
 {
+    QScrollBar* scrollBar = ui->logTextEdit->verticalScrollBar();
+    const bool showingNewestLine = scrollBar->value() == scrollBar->maximum();
     ui->installButton->setVisible(installMode);
+    if (showingNewestLine && isVisible()) {
+        // The button takes its room from the log pane; the last line of a
+        // finished removal must stay in view.
+        ui->centralWidget->layout()->activate();
+        scrollBar->setValue(scrollBar->maximum());
+    }
     setWindowTitle(fromCp1251(installMode ? kInstallModeTitle.c_str() : kRemovalModeTitle.c_str()));
 }
 

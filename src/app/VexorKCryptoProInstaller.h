@@ -51,4 +51,9 @@ private:
     QFile logFile;
     QString productCode;
     Ui::VEXOR_K_CryptoProInstallerClass* ui;
+
+    // The engine logs through this, so that a procedure can tell whether any
+    // of its steps reported an error and close with the matching line.
+    void logEngineLine(const QString& message, bool isError);
+    int engineErrorLines = 0;
 };

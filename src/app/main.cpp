@@ -1,4 +1,5 @@
 #include "FrameworkTranslation.h"
+#include "ModeSelection.h"
 #include "VexorKCryptoProInstaller.h"
 
 #include <clocale>
@@ -35,6 +36,9 @@ int main(int argc, char* argv[])
     // Declared last, so destroyed first: the log file closes before the
     // application object goes.
     VexorKCryptoProInstaller window;
+    // An existing installation is offered for removal before anything else.
+    if (const std::optional<int> exitCode = ModeSelection::run(window))
+        return *exitCode;
     window.show();
     return application.exec();
 }

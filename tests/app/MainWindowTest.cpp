@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCodec>
 
@@ -35,6 +36,7 @@ private slots:
 
     void modeTitleSwitchesTitleAndInstallButton_data();
     void modeTitleSwitchesTitleAndInstallButton();
+    void newestLineStaysInViewWhenTheButtonReturns();
     void closeButtonEndsEventLoopWithZero();
 
 private:
@@ -334,6 +336,25 @@ void MainWindowTest::modeTitleSwitchesTitleAndInstallButton()
     QCOMPARE(window.findChild<QPushButton*>("installButton")->isVisible(), installMode);
     auto* pane = window.findChild<QPlainTextEdit*>("logTextEdit");
     QVERIFY(pane->toPlainText().isEmpty());
+}
+
+void MainWindowTest::newestLineStaysInViewWhenTheButtonReturns()
+{
+    // A removal runs with the install button hidden and without returning to
+    // the event loop; when the button comes back it must not push the final
+    // line out of the pane.
+    VexorKCryptoProInstaller window;
+    window.setModeTitle(false);
+    window.show();
+    for (int i = 1; i <= 40; ++i)
+        window.addLogLine(QStringLiteral("line %1").arg(i), 0);
+    window.setModeTitle(true);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    auto* pane = window.findChild<QPlainTextEdit*>("logTextEdit");
+    QScrollBar* scrollBar = pane->verticalScrollBar();
+    QVERIFY(scrollBar->maximum() > 0);
+    QCOMPARE(scrollBar->value(), scrollBar->maximum());
 }
 
 void MainWindowTest::closeButtonEndsEventLoopWithZero()

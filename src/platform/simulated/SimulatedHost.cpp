@@ -14,8 +14,10 @@ namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-const QString x86_64 = QStringLiteral("x86_64");
-const QString i386 = QStringLiteral("i386");
+// Plain literals: create() can run while other files' statics are still
+// being initialised (hostCpuArchitecture is filled before main).
+constexpr QLatin1String x86_64("x86_64");
+constexpr QLatin1String i386("i386");
 
 QString driveFolder(const QString& folder)
 {
