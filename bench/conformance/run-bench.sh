@@ -65,6 +65,6 @@ awk '
             wineTotal += w * wineCalls[name]; hostTotal += h * hostCalls[name]
         }
         printf "%-20s %9s %12.0f %12.0f %10s\n", "all calls (total us)", "",
-               wineTotal, hostTotal, wineTotal > 0 ? sprintf("%.2f", hostTotal / wineTotal) : "-"
+               wineTotal, hostTotal, (wineTotal > 0 ? sprintf("%.2f", hostTotal / wineTotal) : "-")
     }
 ' "$work/wine.txt" "$work/host.txt"

@@ -1,3 +1,5 @@
+#include "HostDatabase.h"
+#include "Platform.h"
 #include "SimulatedHost.h"
 #include "WinApi.h"
 
@@ -6,6 +8,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -143,6 +147,7 @@ private slots:
     void shortClassBufferKeepsBothLengths();
     void createReportsWhatItFound_data();
     void createReportsWhatItFound();
+    void createWaitsForAnotherWriter();
     void rewritingAValueChangesOnlyWhatDiffers_data();
     void rewritingAValueChangesOnlyWhatDiffers();
 
@@ -879,6 +884,36 @@ void SimulatedRegistryTest::createReportsWhatItFound()
                              KEY_READ | KEY_WOW64_64KEY),
                  ERROR_FILE_NOT_FOUND);
     }
+}
+
+void SimulatedRegistryTest::createWaitsForAnotherWriter()
+{
+    Key parent;
+    QCOMPARE(parent.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Race")), ERROR_SUCCESS);
+
+    // Another process holds the write lock while this one makes a key: the
+    // create must wait for it rather than fail or report a host problem.
+    HostDatabase other;
+    QCOMPARE(other.open(SimulatedHost::folder() + QStringLiteral("/registry.db"), false),
+             ERROR_SUCCESS);
+    std::optional<HostDatabase::Transaction> holding;
+    holding.emplace(other, true);
+    QCOMPARE(holding->beginError(), ERROR_SUCCESS);
+    LONG released = ERROR_INVALID_HANDLE;
+    std::thread releaser([&] {
+        QThread::msleep(200);
+        released = holding->commit();
+    });
+    Key child;
+    DWORD disposition = 0;
+    const LONG code =
+        child.create(parent.handle, QStringLiteral("New"), KEY_ALL_ACCESS, &disposition);
+    releaser.join();
+    QCOMPARE(released, ERROR_SUCCESS);
+    QCOMPARE(code, ERROR_SUCCESS);
+    QCOMPARE(disposition, DWORD(REG_CREATED_NEW_KEY));
+    QCOMPARE(Platform::hostProblem(), QString());
+    QCOMPARE(subKeys(parent.handle), QStringList{QStringLiteral("New")});
 }
 
 void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers_data()

@@ -208,6 +208,7 @@ LONG HostDatabase::fail(int sqliteCode)
     const QString detail = connection ? QString::fromUtf8(sqlite3_errmsg(connection))
                                       : QString::fromUtf8(sqlite3_errstr(sqliteCode));
     lastProblem = QStringLiteral("host database %1: %2").arg(databasePath, detail);
+    lastFailure = sqliteCode;
     switch (sqliteCode & 0xff) {
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
@@ -220,6 +221,23 @@ LONG HostDatabase::fail(int sqliteCode)
         // not read or write its file.
         return ERROR_REGISTRY_IO_FAILED;
     }
+}
+
+void HostDatabase::beginAttempt()
+{
+    problemBeforeAttempt = lastProblem;
+    lastFailure = SQLITE_OK;
+}
+
+bool HostDatabase::lostWriteRace() const
+{
+    return (lastFailure & 0xff) == SQLITE_BUSY;
+}
+
+void HostDatabase::forgetAttempt()
+{
+    lastProblem = problemBeforeAttempt;
+    lastFailure = SQLITE_OK;
 }
 
 HostDatabase::Statement::Statement(HostDatabase& database, const char* sql) : database(database)

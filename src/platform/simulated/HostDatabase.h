@@ -36,6 +36,14 @@ public:
     QString problem() const { return lastProblem; }
     void clearProblem() { lastProblem.clear(); }
 
+    // A write that lost the race for the write lock to another process
+    // (SQLITE_BUSY while a read transaction was upgraded) is no problem of
+    // the host: the caller starts again holding the lock from the start.
+    void beginAttempt();
+    bool lostWriteRace() const;
+    // Puts back the problem text from before the attempt.
+    void forgetAttempt();
+
     // A cached prepared statement; sql must be a string literal, since its
     // address is the cache key.
     sqlite3_stmt* prepare(const char* sql, LONG* error);
@@ -64,6 +72,8 @@ private:
     sqlite3* connection = nullptr;
     QString databasePath;
     QString lastProblem;
+    int lastFailure = 0;
+    QString problemBeforeAttempt;
     std::unordered_map<const char*, sqlite3_stmt*> statements;
 };
 

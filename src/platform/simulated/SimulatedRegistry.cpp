@@ -117,6 +117,8 @@ public:
 
     LONG commit() { return transaction->commit(); }
 
+    HostDatabase& host() { return *database; }
+
 private:
     // First, so that the session stays locked until everything else is gone.
     std::lock_guard<std::recursive_mutex> guard;
@@ -213,14 +215,18 @@ LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DW
         return code;
     RegistryStore::Walk walk;
     walk.redirect32 = redirect32;
+    walk.create = create;
+    walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    walk.keyClass = valueName(keyClass);
     RegistryStore::KeyRow found;
-    // Most creates find their key already there: look in a read transaction
-    // first, and take the write lock only when something has to be made.
+    // Most creates find their key already there, so the walk starts in a
+    // read transaction; it becomes a write transaction only when a level
+    // has to be made.
+    call.host().beginAttempt();
     LONG code = walkPath(call, path, false, &walk, &found);
-    if (code == ERROR_FILE_NOT_FOUND && create) {
-        walk.create = true;
-        walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
-        walk.keyClass = valueName(keyClass);
+    if (code != ERROR_SUCCESS && create && call.host().lostWriteRace()) {
+        call.host().forgetAttempt();
+        walk.created = false;
         code = walkPath(call, path, true, &walk, &found);
     }
     if (code != ERROR_SUCCESS)
