@@ -187,6 +187,16 @@ private slots:
             "query HKCU\\V", 0, "\nHKEY_CURRENT_USER\\V\\S\n", "", "", "query HKCU\\V\\S /v c",
             shown("CURRENT_USER\\V\\S", "c    REG_SZ    3"));
 
+        const QStringList twins{"add HKLM\\SOFTWARE\\W /v a /d 32 /f /reg:32",
+                                "add HKLM\\SOFTWARE\\W /v a /d 64 /f /reg:64"};
+        row("deleting in the 32-bit view leaves the 64-bit key", twins,
+            "delete HKLM\\SOFTWARE\\W /f /reg:32", 0, done, "", "",
+            "query HKLM\\SOFTWARE\\W /reg:64",
+            shown("LOCAL_MACHINE\\SOFTWARE\\W", "a    REG_SZ    64"));
+        row("deleting in the 32-bit view removes the 32-bit key", twins,
+            "delete HKLM\\SOFTWARE\\W /f /reg:32", 0, done, "", "",
+            "query HKLM\\SOFTWARE\\W /reg:32");
+
         // Questions are answered from the input; its end is a No.
         const QString old = shown("CURRENT_USER\\Q", "a    REG_SZ    old");
         auto asked = [&](const char* name, const QString& command, const QString& answers,
