@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -190,7 +191,8 @@ void SimulatedHostTest::productInfoLengthProtocol()
         QCOMPARE(MsiGetProductInfoW(w(product), w(property), buffer.data(), &size),
                  UINT(ERROR_MORE_DATA));
         QCOMPARE(size, length);
-        QCOMPARE(buffer[length - 1], WCHAR(0));
+        QVERIFY(std::all_of(buffer.cbegin(), buffer.cend(),
+                            [](WCHAR unit) { return unit == WCHAR(0xbdbd); }));
     }
     size = length + 1;
     QCOMPARE(MsiGetProductInfoW(w(product), w(property), buffer.data(), &size),
@@ -219,6 +221,14 @@ void SimulatedHostTest::productInfoResultCodes_data()
         << "InstallLocation" << false << true << UINT(ERROR_UNKNOWN_PRODUCT);
     QTest::newRow("an unknown property name is refused")
         << cryptoPro << "NoSuchProperty" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
+    QTest::newRow("the property name is judged before the product is looked up")
+        << "{00000000-1111-2222-3333-444444444444}"
+        << "NoSuchProperty" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
+    QTest::newRow("a malformed product code is refused before the property name")
+        << "not-a-product-code"
+        << "NoSuchProperty" << false << true << UINT(ERROR_INVALID_PARAMETER);
+    QTest::newRow("an empty property name is unknown")
+        << cryptoPro << "" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
     QTest::newRow("property names are case-sensitive")
         << cryptoPro << "installlocation" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
     QTest::newRow("a product code without braces is an invalid parameter")

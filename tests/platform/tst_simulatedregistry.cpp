@@ -2,8 +2,10 @@
 #include "WinApi.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -131,6 +133,18 @@ private slots:
     void pathsAndNameLimits();
     void withoutElevationMachineKeysAreReadOnly_data();
     void withoutElevationMachineKeysAreReadOnly();
+    void failedOpenOrCreateClearsTheResult_data();
+    void failedOpenOrCreateClearsTheResult();
+    void emptySubkeyOnARootGivesTheRoot_data();
+    void emptySubkeyOnARootGivesTheRoot();
+    void shortNameBufferKeepsItsLength_data();
+    void shortNameBufferKeepsItsLength();
+    void shortDataBufferStillReturnsTheName();
+    void shortClassBufferKeepsBothLengths();
+    void createReportsWhatItFound_data();
+    void createReportsWhatItFound();
+    void rewritingAValueChangesOnlyWhatDiffers_data();
+    void rewritingAValueChangesOnlyWhatDiffers();
 
 private:
     void useHost(const QString& architecture);
@@ -571,6 +585,350 @@ void SimulatedRegistryTest::withoutElevationMachineKeysAreReadOnly()
     Key user;
     QCOMPARE(user.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Quellon")), ERROR_SUCCESS);
     SimulatedHost::setElevated(true);
+}
+
+void SimulatedRegistryTest::failedOpenOrCreateClearsTheResult_data()
+{
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<REGSAM>("sam");
+    QTest::addColumn<LONG>("result");
+
+    QTest::newRow("opening a missing key") << false << "base"
+                                           << "nope" << REGSAM(KEY_READ) << ERROR_FILE_NOT_FOUND;
+    QTest::newRow("opening below a missing middle level")
+        << false << "base"
+        << "a\\nope\\c" << REGSAM(KEY_READ) << ERROR_FILE_NOT_FOUND;
+    QTest::newRow("opening with a leading backslash")
+        << false << "base"
+        << "\\a" << REGSAM(KEY_READ) << ERROR_BAD_PATHNAME;
+    QTest::newRow("creating with a leading backslash")
+        << true << "base"
+        << "\\a" << REGSAM(KEY_ALL_ACCESS) << ERROR_BAD_PATHNAME;
+    QTest::newRow("creating a key name that is too long")
+        << true << "base" << QString(256, QLatin1Char('k')) << REGSAM(KEY_ALL_ACCESS)
+        << ERROR_INVALID_PARAMETER;
+    QTest::newRow("asking for both views at once")
+        << true << "machine"
+        << "SOFTWARE\\Answers" << REGSAM(KEY_ALL_ACCESS | KEY_WOW64_32KEY | KEY_WOW64_64KEY)
+        << ERROR_INVALID_PARAMETER;
+    QTest::newRow("opening below a closed handle")
+        << false << "closed"
+        << "a" << REGSAM(KEY_READ) << ERROR_INVALID_HANDLE;
+    QTest::newRow("opening below a null handle")
+        << false << "null"
+        << "Software" << REGSAM(KEY_READ) << ERROR_INVALID_HANDLE;
+    QTest::newRow("creating below a read-only handle")
+        << true << "read-only"
+        << "made" << REGSAM(KEY_ALL_ACCESS) << ERROR_ACCESS_DENIED;
+    QTest::newRow("creating below a deleted key")
+        << true << "deleted"
+        << "child" << REGSAM(KEY_ALL_ACCESS) << ERROR_KEY_DELETED;
+}
+
+void SimulatedRegistryTest::failedOpenOrCreateClearsTheResult()
+{
+    QFETCH(bool, create);
+    QFETCH(QString, parent);
+    QFETCH(QString, path);
+    QFETCH(REGSAM, sam);
+    QFETCH(LONG, result);
+
+    Key base;
+    QCOMPARE(base.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Answers\\a")), ERROR_SUCCESS);
+    QCOMPARE(base.open(HKEY_CURRENT_USER, QStringLiteral("Software\\Answers"), KEY_ALL_ACCESS),
+             ERROR_SUCCESS);
+    Key readOnly;
+    QCOMPARE(readOnly.open(base.handle, QString(), KEY_READ), ERROR_SUCCESS);
+    Key doomed;
+    QCOMPARE(doomed.create(base.handle, QStringLiteral("doomed")), ERROR_SUCCESS);
+    QCOMPARE(RegDeleteKeyW(base.handle, w(QStringLiteral("doomed"))), ERROR_SUCCESS);
+    Key closing;
+    QCOMPARE(closing.open(base.handle, QString()), ERROR_SUCCESS);
+    HKEY closed = closing.handle;
+    closing.reset();
+
+    const QMap<QString, HKEY> parents = {{QStringLiteral("base"), base.handle},
+                                         {QStringLiteral("machine"), HKEY_LOCAL_MACHINE},
+                                         {QStringLiteral("closed"), closed},
+                                         {QStringLiteral("null"), nullptr},
+                                         {QStringLiteral("read-only"), readOnly.handle},
+                                         {QStringLiteral("deleted"), doomed.handle}};
+    // A caller that closes whatever it got back must not close a stale value.
+    HKEY key = reinterpret_cast<HKEY>(quintptr(0xbdbdbd));
+    const LONG code = create ? RegCreateKeyExW(parents.value(parent), w(path), 0, nullptr, 0, sam,
+                                               nullptr, &key, nullptr)
+                             : RegOpenKeyExW(parents.value(parent), w(path), 0, sam, &key);
+    QCOMPARE(code, result);
+    QCOMPARE(key, HKEY(nullptr));
+}
+
+void SimulatedRegistryTest::emptySubkeyOnARootGivesTheRoot_data()
+{
+    QTest::addColumn<bool>("machine");
+    QTest::addColumn<bool>("nullSubkey");
+    QTest::addColumn<REGSAM>("sam");
+    QTest::addColumn<bool>("elevated");
+    QTest::addColumn<LONG>("result");
+
+    QTest::newRow("an empty subkey on the user root")
+        << false << false << REGSAM(KEY_READ) << true << ERROR_SUCCESS;
+    QTest::newRow("a null subkey on the machine root")
+        << true << true << REGSAM(KEY_READ) << true << ERROR_SUCCESS;
+    QTest::newRow("a view flag on the machine root")
+        << true << false << REGSAM(KEY_READ | KEY_WOW64_32KEY) << true << ERROR_SUCCESS;
+    QTest::newRow("reading the machine root without administrator rights")
+        << true << false << REGSAM(KEY_READ) << false << ERROR_SUCCESS;
+    QTest::newRow("writing the machine root without administrator rights is refused")
+        << true << false << REGSAM(KEY_WRITE) << false << ERROR_ACCESS_DENIED;
+    QTest::newRow("both view flags are refused before the root is handed back")
+        << true << false << REGSAM(KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY) << true
+        << ERROR_INVALID_PARAMETER;
+}
+
+void SimulatedRegistryTest::emptySubkeyOnARootGivesTheRoot()
+{
+    QFETCH(bool, machine);
+    QFETCH(bool, nullSubkey);
+    QFETCH(REGSAM, sam);
+    QFETCH(bool, elevated);
+    QFETCH(LONG, result);
+
+    const HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    SimulatedHost::setElevated(elevated);
+    HKEY key = reinterpret_cast<HKEY>(quintptr(0xbdbdbd));
+    const QString empty = QStringLiteral("");
+    QCOMPARE(RegOpenKeyExW(root, nullSubkey ? nullptr : w(empty), 0, sam, &key), result);
+    SimulatedHost::setElevated(true);
+    QCOMPARE(key, result == ERROR_SUCCESS ? root : HKEY(nullptr));
+    QCOMPARE(SimulatedHost::openHandleCount(), 0);
+    if (result == ERROR_SUCCESS) {
+        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
+        Key child;
+        QCOMPARE(child.create(root, QStringLiteral("Software\\AfterRootClose")), ERROR_SUCCESS);
+    }
+}
+
+void SimulatedRegistryTest::shortNameBufferKeepsItsLength_data()
+{
+    QTest::addColumn<bool>("subkeys");
+    QTest::addColumn<DWORD>("length");
+
+    QTest::newRow("a subkey name buffer without room for the terminator") << true << DWORD(4);
+    QTest::newRow("a subkey name buffer of one") << true << DWORD(1);
+    QTest::newRow("a subkey name buffer of zero") << true << DWORD(0);
+    QTest::newRow("a value name buffer without room for the terminator") << false << DWORD(4);
+    QTest::newRow("a value name buffer of one") << false << DWORD(1);
+    QTest::newRow("a value name buffer of zero") << false << DWORD(0);
+}
+
+void SimulatedRegistryTest::shortNameBufferKeepsItsLength()
+{
+    QFETCH(bool, subkeys);
+    QFETCH(DWORD, length);
+
+    Key key;
+    QCOMPARE(key.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Names")), ERROR_SUCCESS);
+    Key child;
+    QCOMPARE(child.create(key.handle, QStringLiteral("Name")), ERROR_SUCCESS);
+    QCOMPARE(setText(key.handle, QStringLiteral("Name"), QStringLiteral("12345")), ERROR_SUCCESS);
+
+    WCHAR name[16];
+    std::fill(std::begin(name), std::end(name), WCHAR(0xbdbd));
+    DWORD given = length;
+    DWORD type = 0xbd;
+    DWORD size = 0;
+    const LONG code =
+        subkeys ? RegEnumKeyExW(key.handle, 0, name, &given, nullptr, nullptr, nullptr, nullptr)
+                : RegEnumValueW(key.handle, 0, name, &given, nullptr, &type, nullptr, &size);
+    QCOMPARE(code, ERROR_MORE_DATA);
+    QCOMPARE(given, length);
+    QVERIFY(std::all_of(std::begin(name), std::end(name),
+                        [](WCHAR unit) { return unit == WCHAR(0xbdbd); }));
+    if (!subkeys) {
+        // The name did not fit, yet the value's type and size still come back.
+        QCOMPARE(type, REG_SZ);
+        QCOMPARE(size, DWORD(12));
+    }
+}
+
+void SimulatedRegistryTest::shortDataBufferStillReturnsTheName()
+{
+    Key key;
+    QCOMPARE(key.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Data")), ERROR_SUCCESS);
+    QCOMPARE(setText(key.handle, QStringLiteral("only"), QStringLiteral("0123456789")),
+             ERROR_SUCCESS);
+
+    WCHAR name[16];
+    DWORD length = 16;
+    DWORD type = 0;
+    QByteArray data(32, char(0xbd));
+    DWORD size = 4;
+    QCOMPARE(RegEnumValueW(key.handle, 0, name, &length, nullptr, &type,
+                           reinterpret_cast<LPBYTE>(data.data()), &size),
+             ERROR_MORE_DATA);
+    QCOMPARE(length, DWORD(4));
+    QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(name), 5),
+             QStringLiteral("only") + QChar(0));
+    QCOMPARE(type, REG_SZ);
+    QCOMPARE(size, DWORD(22));
+    QCOMPARE(data, QByteArray(32, char(0xbd)));
+}
+
+void SimulatedRegistryTest::shortClassBufferKeepsBothLengths()
+{
+    Key key;
+    QCOMPARE(key.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Classes")), ERROR_SUCCESS);
+    HKEY child = nullptr;
+    const QString keyClass = QStringLiteral("someclass");
+    QCOMPARE(RegCreateKeyExW(key.handle, w(QStringLiteral("child")), 0,
+                             const_cast<LPWSTR>(w(keyClass)), 0, KEY_ALL_ACCESS, nullptr, &child,
+                             nullptr),
+             ERROR_SUCCESS);
+    QCOMPARE(RegCloseKey(child), ERROR_SUCCESS);
+
+    WCHAR name[16];
+    WCHAR classBuffer[16];
+    std::fill(std::begin(name), std::end(name), WCHAR(0xbdbd));
+    std::fill(std::begin(classBuffer), std::end(classBuffer), WCHAR(0xbdbd));
+    DWORD nameLength = 16;
+    DWORD classLength = 3;
+    QCOMPARE(RegEnumKeyExW(key.handle, 0, name, &nameLength, nullptr, classBuffer, &classLength,
+                           nullptr),
+             ERROR_MORE_DATA);
+    QCOMPARE(nameLength, DWORD(16));
+    QCOMPARE(classLength, DWORD(3));
+    QCOMPARE(name[0], WCHAR(0xbdbd));
+    QCOMPARE(classBuffer[0], WCHAR(0xbdbd));
+
+    classLength = 16;
+    QCOMPARE(RegEnumKeyExW(key.handle, 0, name, &nameLength, nullptr, classBuffer, &classLength,
+                           nullptr),
+             ERROR_SUCCESS);
+    QCOMPARE(nameLength, DWORD(5));
+    QCOMPARE(classLength, DWORD(9));
+    QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(classBuffer), 9), keyClass);
+}
+
+void SimulatedRegistryTest::createReportsWhatItFound_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<REGSAM>("sam");
+    QTest::addColumn<bool>("elevated");
+    QTest::addColumn<LONG>("result");
+    QTest::addColumn<DWORD>("disposition");
+    QTest::addColumn<QString>("nativePath"); // where the key is afterwards, if anywhere
+
+    const REGSAM all = KEY_ALL_ACCESS;
+    QTest::newRow("an existing key is opened")
+        << "SOFTWARE\\Present\\Leaf" << all << true << ERROR_SUCCESS
+        << DWORD(REG_OPENED_EXISTING_KEY) << "SOFTWARE\\Present\\Leaf";
+    QTest::newRow("a missing last level is made")
+        << "SOFTWARE\\Present\\New" << all << true << ERROR_SUCCESS << DWORD(REG_CREATED_NEW_KEY)
+        << "SOFTWARE\\Present\\New";
+    QTest::newRow("missing middle levels are made")
+        << "SOFTWARE\\Absent\\Middle\\Leaf" << all << true << ERROR_SUCCESS
+        << DWORD(REG_CREATED_NEW_KEY) << "SOFTWARE\\Absent\\Middle\\Leaf";
+    QTest::newRow("an existing key of the 32-bit view is opened")
+        << "SOFTWARE\\Present32" << REGSAM(all | KEY_WOW64_32KEY) << true << ERROR_SUCCESS
+        << DWORD(REG_OPENED_EXISTING_KEY) << "SOFTWARE\\Wow6432Node\\Present32";
+    QTest::newRow("a key of the 32-bit view is made in its node")
+        << "SOFTWARE\\New32" << REGSAM(all | KEY_WOW64_32KEY) << true << ERROR_SUCCESS
+        << DWORD(REG_CREATED_NEW_KEY) << "SOFTWARE\\Wow6432Node\\New32";
+    QTest::newRow("without administrator rights an existing machine key opens for reading")
+        << "SOFTWARE\\Present\\Leaf" << REGSAM(KEY_READ) << false << ERROR_SUCCESS
+        << DWORD(REG_OPENED_EXISTING_KEY) << "SOFTWARE\\Present\\Leaf";
+    QTest::newRow("without administrator rights a missing machine key is refused and not made")
+        << "SOFTWARE\\Absent\\Leaf" << REGSAM(KEY_READ) << false << ERROR_ACCESS_DENIED << DWORD(0)
+        << QString();
+}
+
+void SimulatedRegistryTest::createReportsWhatItFound()
+{
+    QFETCH(QString, path);
+    QFETCH(REGSAM, sam);
+    QFETCH(bool, elevated);
+    QFETCH(LONG, result);
+    QFETCH(DWORD, disposition);
+    QFETCH(QString, nativePath);
+
+    Key setup;
+    QCOMPARE(setup.create(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Present\\Leaf")),
+             ERROR_SUCCESS);
+    QCOMPARE(setup.create(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Present32"),
+                          KEY_ALL_ACCESS | KEY_WOW64_32KEY),
+             ERROR_SUCCESS);
+    setup.reset();
+
+    SimulatedHost::setElevated(elevated);
+    Key key;
+    DWORD given = 0;
+    const LONG code = key.create(HKEY_LOCAL_MACHINE, path, sam, &given);
+    SimulatedHost::setElevated(true);
+    QCOMPARE(code, result);
+    QCOMPARE(given, disposition);
+
+    Key native;
+    const QString checked = nativePath.isEmpty() ? path : nativePath;
+    QCOMPARE(native.open(HKEY_LOCAL_MACHINE, checked, KEY_READ | KEY_WOW64_64KEY),
+             nativePath.isEmpty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+    if (nativePath.isEmpty()) {
+        Key parent;
+        QCOMPARE(parent.open(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Absent"),
+                             KEY_READ | KEY_WOW64_64KEY),
+                 ERROR_FILE_NOT_FOUND);
+    }
+}
+
+void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers_data()
+{
+    QTest::addColumn<DWORD>("type");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("changes");
+
+    const QByteArray first = textData(QStringLiteral("C:\\CSP"));
+    QTest::newRow("the same type and bytes leave the key untouched") << REG_SZ << first << false;
+    QTest::newRow("the same bytes under another type are a change")
+        << REG_EXPAND_SZ << first << true;
+    QTest::newRow("one byte more is a change") << REG_SZ << first + '\0' << true;
+    QTest::newRow("one byte less is a change") << REG_SZ << first.left(first.size() - 1) << true;
+    QTest::newRow("empty data is a change") << REG_SZ << QByteArray() << true;
+    QByteArray flipped = first;
+    flipped[0] = 'D';
+    QTest::newRow("other bytes of the same length are a change") << REG_SZ << flipped << true;
+}
+
+void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers()
+{
+    QFETCH(DWORD, type);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, changes);
+
+    Key key;
+    QCOMPARE(key.create(HKEY_CURRENT_USER, QStringLiteral("Software\\Rewrite")), ERROR_SUCCESS);
+    QCOMPARE(setText(key.handle, QStringLiteral("Path"), QStringLiteral("C:\\CSP")), ERROR_SUCCESS);
+    FILETIME before{};
+    QCOMPARE(RegQueryInfoKeyW(key.handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, &before),
+             ERROR_SUCCESS);
+    // The time of last write counts milliseconds: let one pass.
+    QThread::msleep(3);
+
+    QCOMPARE(RegSetValueExW(key.handle, w(QStringLiteral("PATH")), 0, type,
+                            reinterpret_cast<const BYTE*>(data.constData()), DWORD(data.size())),
+             ERROR_SUCCESS);
+    DWORD storedType = 0;
+    QCOMPARE(readData(key.handle, QStringLiteral("Path"), &storedType), data);
+    QCOMPARE(storedType, type);
+    QCOMPARE(valueNames(key.handle), QStringList{QStringLiteral("Path")});
+    FILETIME after{};
+    QCOMPARE(RegQueryInfoKeyW(key.handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, &after),
+             ERROR_SUCCESS);
+    const bool moved = after.dwLowDateTime != before.dwLowDateTime ||
+                       after.dwHighDateTime != before.dwHighDateTime;
+    QCOMPARE(moved, changes);
 }
 
 QTEST_GUILESS_MAIN(SimulatedRegistryTest)

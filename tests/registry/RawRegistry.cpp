@@ -1,6 +1,10 @@
 #include "RawRegistry.h"
 
+#include <QHash>
+
 #include <vector>
+
+#include "ScopedRegistryKey.h"
 
 namespace {
 
@@ -9,147 +13,97 @@ LPCWSTR wide(const QString& text)
     return reinterpret_cast<LPCWSTR>(text.utf16());
 }
 
-QString fromWide(const WCHAR* units, DWORD length)
+HKEY openKey(HKEY root, const QString& path, REGSAM rights, bool create = false)
 {
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(units), int(length));
+    HKEY key = nullptr;
+    const LONG result = create
+                            ? RegCreateKeyExW(root, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                              rights, nullptr, &key, nullptr)
+                            : RegOpenKeyExW(root, wide(path), 0, rights, &key);
+    return result == ERROR_SUCCESS ? key : nullptr;
 }
 
 } // namespace
 
 HKEY RawRegistry::root(const QString& name)
 {
-    if (name == QLatin1String("HKCU"))
-        return HKEY_CURRENT_USER;
-    if (name == QLatin1String("HKCR"))
-        return HKEY_CLASSES_ROOT;
-    if (name == QLatin1String("HKU"))
-        return HKEY_USERS;
-    return HKEY_LOCAL_MACHINE;
-}
-
-bool RawRegistry::createKey(HKEY root, const QString& path, REGSAM view)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    static const QHash<QString, HKEY> roots = {
+        {"HKCU", HKEY_CURRENT_USER}, {"HKCR", HKEY_CLASSES_ROOT}, {"HKU", HKEY_USERS}};
+    return roots.value(name, HKEY_LOCAL_MACHINE);
 }
 
 bool RawRegistry::keyExists(HKEY root, const QString& path, REGSAM view)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, wide(path), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return ScopedRegistryKey(openKey(root, path, KEY_READ | view)).isOpen();
 }
 
 bool RawRegistry::setValue(HKEY root, const QString& path, const QString& name, DWORD type,
                            const QByteArray& data, REGSAM view)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    const LONG result =
-        RegSetValueExW(key, wide(name), 0, type, reinterpret_cast<const BYTE*>(data.constData()),
-                       DWORD(data.size()));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-}
-
-bool RawRegistry::setText(HKEY root, const QString& path, const QString& name, const QString& text,
-                          REGSAM view)
-{
-    return setValue(root, path, name, REG_SZ, utf16z(text), view);
+    const ScopedRegistryKey key(openKey(root, path, KEY_ALL_ACCESS | view, true));
+    return key.isOpen() && RegSetValueExW(key.get(), wide(name), 0, type,
+                                          reinterpret_cast<const BYTE*>(data.constData()),
+                                          DWORD(data.size())) == ERROR_SUCCESS;
 }
 
 bool RawRegistry::query(HKEY root, const QString& path, const QString& name, DWORD* type,
                         QByteArray* data, REGSAM view)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, wide(path), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
+    const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
     DWORD size = 0;
-    LONG result = RegQueryValueExW(key, wide(name), nullptr, type, nullptr, &size);
-    if (result == ERROR_SUCCESS) {
-        data->resize(int(size));
-        result = RegQueryValueExW(key, wide(name), nullptr, type,
-                                  reinterpret_cast<LPBYTE>(data->data()), &size);
-        data->resize(int(size));
-    }
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-}
-
-QString RawRegistry::text(HKEY root, const QString& path, const QString& name, REGSAM view)
-{
-    DWORD type = REG_NONE;
-    QByteArray data;
-    if (!query(root, path, name, &type, &data, view) || type != REG_SZ)
-        return QString();
-    QString result =
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()), data.size() / 2);
-    const int zero = result.indexOf(QChar(0));
-    return zero < 0 ? result : result.left(zero);
-}
-
-bool RawRegistry::deleteValue(HKEY root, const QString& path, const QString& name, REGSAM view)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, wide(path), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+    if (!key.isOpen() ||
+        RegQueryValueExW(key.get(), wide(name), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
         return false;
-    const LONG result = RegDeleteValueW(key, wide(name));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    data->resize(int(size));
+    return RegQueryValueExW(key.get(), wide(name), nullptr, type,
+                            reinterpret_cast<LPBYTE>(data->data()), &size) == ERROR_SUCCESS;
+}
+
+bool RawRegistry::plant(HKEY root, const QString& base, const QStringList& entries, REGSAM view)
+{
+    for (const QString& entry : entries) {
+        const int bar = entry.indexOf(QLatin1Char('|'));
+        const QString path = entry.left(bar < 0 ? entry.size() - 1 : bar);
+        const QString keyPath = path.isEmpty() ? base : base + QLatin1Char('\\') + path;
+        const int equals = entry.indexOf(QLatin1Char('='), bar);
+        const QString text = entry.mid(equals + 1);
+        const bool planted =
+            bar < 0
+                ? ScopedRegistryKey(openKey(root, keyPath, KEY_ALL_ACCESS | view, true)).isOpen()
+                : setValue(root, keyPath, entry.mid(bar + 1, equals - bar - 1), REG_SZ,
+                           QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                                      (text.size() + 1) * 2),
+                           view);
+        if (!planted)
+            return false;
+    }
+    return true;
 }
 
 QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view)
 {
     QStringList entries;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, wide(path), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return entries;
-    collect(key, QString(), &entries);
-    RegCloseKey(key);
+    const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
+    std::vector<WCHAR> buffer(16384, WCHAR(0));
+    DWORD length = DWORD(buffer.size());
+    const auto name = [&] {
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.data()), int(length));
+    };
+    for (DWORD index = 0;
+         key.isOpen() && RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
+                                       nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = DWORD(buffer.size()))
+        entries << QLatin1Char('|') + name();
+    length = DWORD(buffer.size());
+    for (DWORD index = 0;
+         key.isOpen() && RegEnumKeyExW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
+                                       nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = DWORD(buffer.size())) {
+        const QString subkey = name();
+        entries << subkey + QLatin1Char('\\');
+        for (const QString& below : tree(root, path + QLatin1Char('\\') + subkey, view))
+            entries << subkey + QLatin1Char('\\') + below;
+    }
     entries.sort();
     return entries;
-}
-
-void RawRegistry::collect(HKEY key, const QString& prefix, QStringList* entries)
-{
-    std::vector<WCHAR> name(16384, WCHAR(0));
-    for (DWORD index = 0;; ++index) {
-        DWORD length = DWORD(name.size());
-        if (RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        entries->append(prefix + QLatin1Char('|') + fromWide(name.data(), length));
-    }
-    QStringList subkeys;
-    for (DWORD index = 0;; ++index) {
-        DWORD length = DWORD(name.size());
-        if (RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        subkeys.append(fromWide(name.data(), length));
-    }
-    for (const QString& subkeyName : subkeys) {
-        const QString subkeyPrefix = prefix + subkeyName + QLatin1Char('\\');
-        entries->append(subkeyPrefix);
-        HKEY subkey = nullptr;
-        if (RegOpenKeyExW(key, wide(subkeyName), 0, KEY_READ, &subkey) != ERROR_SUCCESS)
-            continue;
-        collect(subkey, subkeyPrefix, entries);
-        RegCloseKey(subkey);
-    }
-}
-
-QByteArray RawRegistry::utf16z(const QString& text)
-{
-    QByteArray bytes(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    bytes.append(2, '\0');
-    return bytes;
 }

@@ -15,28 +15,17 @@ public:
     // "HKLM", "HKCU", "HKCR", "HKU" to the predefined root.
     static HKEY root(const QString& name);
 
-    static bool createKey(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool keyExists(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool setValue(HKEY root, const QString& path, const QString& name, DWORD type,
                          const QByteArray& data, REGSAM view = KEY_WOW64_64KEY);
-    // REG_SZ with its terminating zero unit.
-    static bool setText(HKEY root, const QString& path, const QString& name, const QString& text,
-                        REGSAM view = KEY_WOW64_64KEY);
     static bool query(HKEY root, const QString& path, const QString& name, DWORD* type,
                       QByteArray* data, REGSAM view = KEY_WOW64_64KEY);
-    // The REG_SZ text up to its first zero unit, or a null string when absent.
-    static QString text(HKEY root, const QString& path, const QString& name,
-                        REGSAM view = KEY_WOW64_64KEY);
-    static bool deleteValue(HKEY root, const QString& path, const QString& name,
-                            REGSAM view = KEY_WOW64_64KEY);
 
+    // Below root\base: "path|name=text" plants a REG_SZ value with its terminator
+    // (an empty path is base itself, an empty name the default value), "path\" a key.
+    static bool plant(HKEY root, const QString& base, const QStringList& entries,
+                      REGSAM view = KEY_WOW64_64KEY);
     // Everything below path, sorted: every subkey as "sub\key\" and every
     // value as "sub\key\|name" ("|name" for values of path itself).
     static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
-
-    // UTF-16 code units of text followed by one zero unit, as bytes.
-    static QByteArray utf16z(const QString& text);
-
-private:
-    static void collect(HKEY key, const QString& prefix, QStringList* entries);
 };

@@ -1,85 +1,150 @@
 #include "RegistryFaults.h"
 
 #include <QHash>
+#include <QVector>
 
-bool RegistryFaults::s_recording = false;
-QVector<RegistryFaults::Call> RegistryFaults::s_calls;
-QVector<RegistryFaults::Fault> RegistryFaults::s_faults;
-QSet<HKEY> RegistryFaults::s_handles;
-int RegistryFaults::s_badCloses = 0;
-QHash<QString, int> RegistryFaults::s_callNumbers;
+#include <set>
+
+namespace {
+
+struct Fault
+{
+    QString function;
+    QString subject;
+    LONG code;
+    std::function<void()> action;
+};
+
+QVector<Fault> armedFaults;
+std::set<QString> askedRights;
+QHash<QString, int> callNumbers;
+
+// Never null: a null subject stands for a call number.
+QString text(LPCWSTR units)
+{
+    const QString result = QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
+    return result.isNull() ? QString(QLatin1String("")) : result;
+}
+
+// Hands the call to the real function unless a fault answers it first.
+template <typename... Parameters, typename... Arguments>
+LONG pass(const char* function, const QString& subject, REGSAM rights, LONG (*real)(Parameters...),
+          Arguments... arguments)
+{
+    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject, rights))
+        return code;
+    return real(arguments...);
+}
+
+} // namespace
 
 void RegistryFaults::reset()
 {
-    s_recording = false;
-    s_calls.clear();
-    s_faults.clear();
-    s_handles.clear();
-    s_badCloses = 0;
-    s_callNumbers.clear();
+    armedFaults.clear();
+    askedRights.clear();
+    callNumbers.clear();
 }
 
-void RegistryFaults::setRecording(bool on)
+void RegistryFaults::failOnce(const QString& function, const QString& subject, LONG code,
+                              std::function<void()> action)
 {
-    s_recording = on;
-    s_callNumbers.clear();
+    armedFaults.append({function, subject, code, std::move(action)});
 }
 
-void RegistryFaults::failOnce(const QString& function, const QString& subject, LONG code)
+QStringList RegistryFaults::rightsAsked()
 {
-    s_faults.append({function, subject, code});
+    return QStringList(askedRights.begin(), askedRights.end());
 }
 
-QVector<RegistryFaults::Call> RegistryFaults::calls()
+LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM rights)
 {
-    return s_calls;
-}
-
-int RegistryFaults::openHandles()
-{
-    return s_handles.size();
-}
-
-int RegistryFaults::badCloses()
-{
-    return s_badCloses;
-}
-
-bool RegistryFaults::shouldFail(const QString& function, const QString& subject, LONG* code)
-{
-    if (!s_recording)
-        return false;
-    for (int i = 0; i < s_faults.size(); ++i) {
-        if (s_faults[i].function == function && s_faults[i].subject == subject) {
-            *code = s_faults[i].code;
-            s_faults.remove(i);
-            return true;
-        }
+    if (subject.isNull())
+        subject = QStringLiteral("call %1").arg(++callNumbers[function]);
+    if (rights)
+        askedRights.insert(QString::number(rights, 16));
+    for (int i = 0; i < armedFaults.size(); ++i) {
+        if (armedFaults[i].function != function || armedFaults[i].subject != subject)
+            continue;
+        const Fault fault = armedFaults.takeAt(i);
+        if (fault.action)
+            fault.action();
+        return fault.code;
     }
-    return false;
+    return ERROR_SUCCESS;
 }
 
-QString RegistryFaults::nextCallNumber(const QString& function)
+extern "C" {
+
+decltype(RegOpenKeyExW) __real_RegOpenKeyExW;
+decltype(RegCreateKeyExW) __real_RegCreateKeyExW;
+decltype(RegQueryValueExW) __real_RegQueryValueExW;
+decltype(RegSetValueExW) __real_RegSetValueExW;
+decltype(RegDeleteValueW) __real_RegDeleteValueW;
+decltype(RegDeleteKeyW) __real_RegDeleteKeyW;
+decltype(RegQueryInfoKeyW) __real_RegQueryInfoKeyW;
+decltype(RegEnumValueW) __real_RegEnumValueW;
+decltype(RegEnumKeyExW) __real_RegEnumKeyExW;
+
+LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result)
 {
-    return QStringLiteral("call %1").arg(++s_callNumbers[function]);
+    return pass("RegOpenKeyExW", text(subkey), rights, __real_RegOpenKeyExW, key, subkey, options,
+                rights, result);
 }
 
-void RegistryFaults::record(const QString& function, const QString& subject, REGSAM rights)
+LONG __wrap_RegCreateKeyExW(HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass,
+                            DWORD options, REGSAM rights, const LPSECURITY_ATTRIBUTES security,
+                            PHKEY result, LPDWORD disposition)
 {
-    if (s_recording)
-        s_calls.append({function, subject, rights});
+    return pass("RegCreateKeyExW", text(subkey), rights, __real_RegCreateKeyExW, key, subkey,
+                reserved, keyClass, options, rights, security, result, disposition);
 }
 
-void RegistryFaults::opened(HKEY handle)
+LONG __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size)
 {
-    if (s_recording)
-        s_handles.insert(handle);
+    return pass("RegQueryValueExW", QString(), 0, __real_RegQueryValueExW, key, name, reserved,
+                type, data, size);
 }
 
-void RegistryFaults::closing(HKEY handle)
+LONG __wrap_RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size)
 {
-    if (!s_recording)
-        return;
-    if (!s_handles.remove(handle))
-        ++s_badCloses;
+    return pass("RegSetValueExW", text(name), 0, __real_RegSetValueExW, key, name, reserved, type,
+                data, size);
 }
+
+LONG __wrap_RegDeleteValueW(HKEY key, LPCWSTR name)
+{
+    return pass("RegDeleteValueW", text(name), 0, __real_RegDeleteValueW, key, name);
+}
+
+LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
+{
+    return pass("RegDeleteKeyW", text(subkey), 0, __real_RegDeleteKeyW, key, subkey);
+}
+
+LONG __wrap_RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
+                             LPDWORD subkeys, LPDWORD longestSubkey, LPDWORD longestClass,
+                             LPDWORD values, LPDWORD longestValueName, LPDWORD longestValue,
+                             LPDWORD securityDescriptor, PFILETIME lastWrite)
+{
+    return pass("RegQueryInfoKeyW", QString(), 0, __real_RegQueryInfoKeyW, key, keyClass,
+                classLength, reserved, subkeys, longestSubkey, longestClass, values,
+                longestValueName, longestValue, securityDescriptor, lastWrite);
+}
+
+LONG __wrap_RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                          LPDWORD type, LPBYTE data, LPDWORD dataSize)
+{
+    return pass("RegEnumValueW", QString::number(index), 0, __real_RegEnumValueW, key, index, name,
+                nameLength, reserved, type, data, dataSize);
+}
+
+LONG __wrap_RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                          LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWrite)
+{
+    return pass("RegEnumKeyExW", QString::number(index), 0, __real_RegEnumKeyExW, key, index, name,
+                nameLength, reserved, keyClass, classLength, lastWrite);
+}
+
+} // extern "C"

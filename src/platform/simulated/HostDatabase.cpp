@@ -154,22 +154,35 @@ LONG HostDatabase::createSchema()
 sqlite3_stmt* HostDatabase::prepare(const char* sql, LONG* error)
 {
     *error = ERROR_SUCCESS;
-    auto found = statements.find(sql);
-    if (found != statements.end())
-        return found->second;
     if (!connection) {
         *error = ERROR_REGISTRY_IO_FAILED;
         return nullptr;
     }
-    sqlite3_stmt* statement = nullptr;
-    const int rc =
-        sqlite3_prepare_v3(connection, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
-    if (rc != SQLITE_OK) {
+    int rc = SQLITE_OK;
+    sqlite3_stmt* statement = cached(sql, &rc);
+    if (!statement)
         *error = fail(rc);
+    return statement;
+}
+
+sqlite3_stmt* HostDatabase::cached(const char* sql, int* rc)
+{
+    *rc = SQLITE_OK;
+    auto found = statements.find(sql);
+    if (found != statements.end())
+        return found->second;
+    sqlite3_stmt* statement = nullptr;
+    *rc = sqlite3_prepare_v3(connection, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (*rc != SQLITE_OK)
         return nullptr;
-    }
     statements.emplace(sql, statement);
     return statement;
+}
+
+LONG HostDatabase::run(const char* sql)
+{
+    Statement statement(*this, sql);
+    return statement.step();
 }
 
 LONG HostDatabase::execute(const char* sql)
@@ -268,6 +281,14 @@ LONG HostDatabase::Statement::step(bool* hasRow)
     return database.fail(rc);
 }
 
+LONG HostDatabase::Statement::stepToRow(LONG missing)
+{
+    bool hasRow = false;
+    if (LONG code = step(&hasRow); code != ERROR_SUCCESS)
+        return code;
+    return hasRow ? ERROR_SUCCESS : missing;
+}
+
 qint64 HostDatabase::Statement::integer(int column) const
 {
     return statement ? sqlite3_column_int64(statement, column) : 0;
@@ -295,25 +316,32 @@ bool HostDatabase::Statement::isNull(int column) const
     return !statement || sqlite3_column_type(statement, column) == SQLITE_NULL;
 }
 
+// Transactions run cached statements: parsing BEGIN and COMMIT anew would
+// cost every registry call a few microseconds.
 HostDatabase::Transaction::Transaction(HostDatabase& database, bool write) : database(database)
 {
-    error = database.execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    error = database.run(write ? "BEGIN IMMEDIATE" : "BEGIN");
     open = error == ERROR_SUCCESS;
 }
 
 HostDatabase::Transaction::~Transaction()
 {
-    // Not through execute(): a failed rollback must not hide the problem
-    // that caused it.
-    if (open)
-        sqlite3_exec(database.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    // A failed rollback must not hide the problem that caused it, so its
+    // own failure is not recorded.
+    if (!open || !database.isOpen())
+        return;
+    int rc = SQLITE_OK;
+    if (sqlite3_stmt* rollback = database.cached("ROLLBACK", &rc)) {
+        sqlite3_step(rollback);
+        sqlite3_reset(rollback);
+    }
 }
 
 LONG HostDatabase::Transaction::commit()
 {
     if (!open)
         return error != ERROR_SUCCESS ? error : ERROR_REGISTRY_IO_FAILED;
-    const LONG code = database.execute("COMMIT");
+    const LONG code = database.run("COMMIT");
     if (code == ERROR_SUCCESS)
         open = false;
     return code;

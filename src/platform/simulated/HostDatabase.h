@@ -40,6 +40,8 @@ public:
     // address is the cache key.
     sqlite3_stmt* prepare(const char* sql, LONG* error);
     LONG execute(const char* sql);
+    // A cached statement without values or rows, run once.
+    LONG run(const char* sql);
     qint64 lastInsertId() const;
     int changes() const;
 
@@ -56,6 +58,8 @@ public:
 private:
     LONG createSchema();
     LONG checkSchema();
+    // The cache behind prepare(); a failure is left for the caller to record.
+    sqlite3_stmt* cached(const char* sql, int* rc);
 
     sqlite3* connection = nullptr;
     QString databasePath;
@@ -78,9 +82,18 @@ public:
     void bind(int index, const QByteArray& blob);
     void bindText(int index, const QString& text);
     void bindNull(int index);
+    // Binds the values to the parameters 1, 2, ... in order.
+    template <typename... Values> void bindAll(const Values&... values)
+    {
+        int index = 0;
+        (bind(++index, values), ...);
+    }
 
     // ERROR_SUCCESS with *hasRow telling whether a row came back.
     LONG step(bool* hasRow = nullptr);
+    // One step that must give a row: ERROR_SUCCESS with it, otherwise
+    // missing (or the database's error).
+    LONG stepToRow(LONG missing);
 
     qint64 integer(int column) const;
     QByteArray blob(int column) const;

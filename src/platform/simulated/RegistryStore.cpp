@@ -36,6 +36,14 @@ bool isRedirectedRoot(const RegistryStore::KeyRow& row)
     return row.parent == HostDatabase::localMachineId && row.fold == softwareFold();
 }
 
+// Reads the name, type and data columns, in that order, of a value query.
+void readValue(const HostDatabase::Statement& query, RegistryStore::Value* value)
+{
+    value->name = query.blob(0);
+    value->type = DWORD(query.integer(1));
+    value->data = query.blob(2);
+}
+
 } // namespace
 
 qint64 RegistryStore::now()
@@ -45,15 +53,19 @@ qint64 RegistryStore::now()
     return (QDateTime::currentMSecsSinceEpoch() + epochDifferenceMs) * 10000;
 }
 
+template <typename... Values> LONG RegistryStore::run(const char* sql, const Values&... values)
+{
+    HostDatabase::Statement statement(db, sql);
+    statement.bindAll(values...);
+    return statement.step();
+}
+
 LONG RegistryStore::key(qint64 id, KeyRow* row)
 {
     HostDatabase::Statement query(db, "SELECT parent, fold, volatile FROM reg_keys WHERE id=?");
-    query.bind(1, id);
-    bool hasRow = false;
-    if (LONG code = query.step(&hasRow); code != ERROR_SUCCESS)
+    query.bindAll(id);
+    if (LONG code = query.stepToRow(ERROR_KEY_DELETED); code != ERROR_SUCCESS)
         return code;
-    if (!hasRow)
-        return ERROR_KEY_DELETED;
     row->id = id;
     row->parent = query.integer(0);
     row->fold = query.blob(1);
@@ -66,13 +78,9 @@ LONG RegistryStore::child(const KeyRow& parent, const QByteArray& name, KeyRow* 
     const QByteArray fold = foldOf(name);
     HostDatabase::Statement query(db,
                                   "SELECT id, volatile FROM reg_keys WHERE parent=? AND fold=?");
-    query.bind(1, parent.id);
-    query.bind(2, fold);
-    bool hasRow = false;
-    if (LONG code = query.step(&hasRow); code != ERROR_SUCCESS)
+    query.bindAll(parent.id, fold);
+    if (LONG code = query.stepToRow(ERROR_FILE_NOT_FOUND); code != ERROR_SUCCESS)
         return code;
-    if (!hasRow)
-        return ERROR_FILE_NOT_FOUND;
     row->id = query.integer(0);
     row->parent = parent.id;
     row->fold = fold;
@@ -85,19 +93,12 @@ LONG RegistryStore::createChild(const KeyRow& parent, const QByteArray& name, co
 {
     if (parent.isVolatile && !walk.createVolatile)
         return ERROR_CHILD_MUST_BE_VOLATILE;
-    const qint64 written = now();
-    {
-        HostDatabase::Statement insert(db, "INSERT INTO reg_keys(parent, name, fold, class,"
-                                           " volatile, written) VALUES(?, ?, ?, ?, ?, ?)");
-        insert.bind(1, parent.id);
-        insert.bind(2, name);
-        insert.bind(3, foldOf(name));
-        insert.bind(4, walk.keyClass);
-        insert.bind(5, walk.createVolatile ? 1 : 0);
-        insert.bind(6, written);
-        if (LONG code = insert.step(); code != ERROR_SUCCESS)
-            return code;
-    }
+    if (LONG code = run("INSERT INTO reg_keys(parent, name, fold, class, volatile, written)"
+                        " VALUES(?, ?, ?, ?, ?, ?)",
+                        parent.id, name, foldOf(name), walk.keyClass,
+                        qint64(walk.createVolatile ? 1 : 0), now());
+        code != ERROR_SUCCESS)
+        return code;
     row->id = db.lastInsertId();
     row->parent = parent.id;
     row->fold = foldOf(name);
@@ -116,22 +117,28 @@ LONG RegistryStore::step(const KeyRow& current, const QByteArray& name, Walk* wa
     return code;
 }
 
+LONG RegistryStore::enterWow64Node(KeyRow* current, Walk* walk)
+{
+    // The 32-bit view's node itself is never volatile and has no class.
+    Walk node = *walk;
+    node.createVolatile = false;
+    node.keyClass.clear();
+    KeyRow redirected;
+    if (LONG code = step(*current, wow64NodeName(), &node, &redirected); code != ERROR_SUCCESS)
+        return code;
+    walk->created |= node.created;
+    *current = redirected;
+    return ERROR_SUCCESS;
+}
+
 LONG RegistryStore::resolve(const KeyRow& start, const std::vector<QByteArray>& path, Walk* walk,
                             KeyRow* result)
 {
     KeyRow current = start;
     for (const QByteArray& name : path) {
         if (walk->redirect32 && isRedirectedRoot(current) && foldOf(name) != wow64NodeFold()) {
-            // The 32-bit view's node itself is never volatile.
-            Walk node = *walk;
-            node.createVolatile = false;
-            node.keyClass.clear();
-            KeyRow redirected;
-            if (LONG code = step(current, wow64NodeName(), &node, &redirected);
-                code != ERROR_SUCCESS)
+            if (LONG code = enterWow64Node(&current, walk); code != ERROR_SUCCESS)
                 return code;
-            walk->created |= node.created;
-            current = redirected;
         }
         KeyRow next;
         if (LONG code = step(current, name, walk, &next); code != ERROR_SUCCESS)
@@ -139,14 +146,8 @@ LONG RegistryStore::resolve(const KeyRow& start, const std::vector<QByteArray>& 
         current = next;
     }
     if (walk->redirect32 && isRedirectedRoot(current)) {
-        Walk node = *walk;
-        node.createVolatile = false;
-        node.keyClass.clear();
-        KeyRow redirected;
-        if (LONG code = step(current, wow64NodeName(), &node, &redirected); code != ERROR_SUCCESS)
+        if (LONG code = enterWow64Node(&current, walk); code != ERROR_SUCCESS)
             return code;
-        walk->created |= node.created;
-        current = redirected;
     }
     *result = current;
     return ERROR_SUCCESS;
@@ -156,48 +157,48 @@ LONG RegistryStore::queryValue(qint64 key, const QByteArray& name, Value* value)
 {
     HostDatabase::Statement query(db, "SELECT name, type, data FROM reg_values"
                                       " WHERE key=? AND fold=?");
-    query.bind(1, key);
-    query.bind(2, foldOf(name));
-    bool hasRow = false;
-    if (LONG code = query.step(&hasRow); code != ERROR_SUCCESS)
+    query.bindAll(key, foldOf(name));
+    if (LONG code = query.stepToRow(ERROR_FILE_NOT_FOUND); code != ERROR_SUCCESS)
         return code;
-    if (!hasRow)
-        return ERROR_FILE_NOT_FOUND;
-    value->name = query.blob(0);
-    value->type = DWORD(query.integer(1));
-    value->data = query.blob(2);
+    readValue(query, value);
     return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::setValue(qint64 key, const QByteArray& name, DWORD type, const QByteArray& data)
 {
+    const QByteArray fold = foldOf(name);
+    bool found = false;
+    bool same = false;
     {
-        // An existing value keeps its name's spelling and its place in the
-        // enumeration order, as on Windows.
-        HostDatabase::Statement upsert(db, "INSERT INTO reg_values(key, name, fold, type, data)"
-                                           " VALUES(?, ?, ?, ?, ?) ON CONFLICT(key, fold)"
-                                           " DO UPDATE SET type=excluded.type,"
-                                           " data=excluded.data");
-        upsert.bind(1, key);
-        upsert.bind(2, name);
-        upsert.bind(3, foldOf(name));
-        upsert.bind(4, qint64(type));
-        upsert.bind(5, data);
-        if (LONG code = upsert.step(); code != ERROR_SUCCESS)
+        HostDatabase::Statement existing(db, "SELECT type, data FROM reg_values"
+                                             " WHERE key=? AND fold=?");
+        existing.bindAll(key, fold);
+        if (LONG code = existing.step(&found); code != ERROR_SUCCESS)
             return code;
+        same = found && DWORD(existing.integer(0)) == type && existing.blob(1) == data;
     }
+    // Rewriting what is already there changes nothing, not even the key's
+    // time of last write, as on Wine; it costs no write to the log either.
+    if (same)
+        return ERROR_SUCCESS;
+    // An existing value keeps its name's spelling and its place in the
+    // enumeration order, as on Windows. An update rather than an upsert:
+    // the upsert would rewrite the row counter's page as well.
+    const LONG code = found ? run("UPDATE reg_values SET type=?, data=? WHERE key=? AND fold=?",
+                                  qint64(type), data, key, fold)
+                            : run("INSERT INTO reg_values(key, name, fold, type, data)"
+                                  " VALUES(?, ?, ?, ?, ?)",
+                                  key, name, fold, qint64(type), data);
+    if (code != ERROR_SUCCESS)
+        return code;
     return touch(key);
 }
 
 LONG RegistryStore::deleteValue(qint64 key, const QByteArray& name)
 {
-    {
-        HostDatabase::Statement remove(db, "DELETE FROM reg_values WHERE key=? AND fold=?");
-        remove.bind(1, key);
-        remove.bind(2, foldOf(name));
-        if (LONG code = remove.step(); code != ERROR_SUCCESS)
-            return code;
-    }
+    if (LONG code = run("DELETE FROM reg_values WHERE key=? AND fold=?", key, foldOf(name));
+        code != ERROR_SUCCESS)
+        return code;
     if (db.changes() == 0)
         return ERROR_FILE_NOT_FOUND;
     return touch(key);
@@ -206,7 +207,7 @@ LONG RegistryStore::deleteValue(qint64 key, const QByteArray& name)
 LONG RegistryStore::hasSubKeys(qint64 key, bool* result)
 {
     HostDatabase::Statement query(db, "SELECT 1 FROM reg_keys WHERE parent=? LIMIT 1");
-    query.bind(1, key);
+    query.bindAll(key);
     return query.step(result);
 }
 
@@ -219,18 +220,10 @@ LONG RegistryStore::deleteKey(const KeyRow& key)
         return code;
     if (children)
         return ERROR_ACCESS_DENIED;
-    {
-        HostDatabase::Statement values(db, "DELETE FROM reg_values WHERE key=?");
-        values.bind(1, key.id);
-        if (LONG code = values.step(); code != ERROR_SUCCESS)
-            return code;
-    }
-    {
-        HostDatabase::Statement remove(db, "DELETE FROM reg_keys WHERE id=?");
-        remove.bind(1, key.id);
-        if (LONG code = remove.step(); code != ERROR_SUCCESS)
-            return code;
-    }
+    if (LONG code = run("DELETE FROM reg_values WHERE key=?", key.id); code != ERROR_SUCCESS)
+        return code;
+    if (LONG code = run("DELETE FROM reg_keys WHERE id=?", key.id); code != ERROR_SUCCESS)
+        return code;
     return touch(key.parent);
 }
 
@@ -240,7 +233,7 @@ LONG RegistryStore::info(qint64 key, KeyInfo* info)
         HostDatabase::Statement keys(db, "SELECT count(*), coalesce(max(length(name)), 0),"
                                          " coalesce(max(length(class)), 0)"
                                          " FROM reg_keys WHERE parent=?");
-        keys.bind(1, key);
+        keys.bindAll(key);
         if (LONG code = keys.step(); code != ERROR_SUCCESS)
             return code;
         info->subKeys = DWORD(keys.integer(0));
@@ -251,7 +244,7 @@ LONG RegistryStore::info(qint64 key, KeyInfo* info)
         HostDatabase::Statement values(db, "SELECT count(*), coalesce(max(length(name)), 0),"
                                            " coalesce(max(length(data)), 0)"
                                            " FROM reg_values WHERE key=?");
-        values.bind(1, key);
+        values.bindAll(key);
         if (LONG code = values.step(); code != ERROR_SUCCESS)
             return code;
         info->values = DWORD(values.integer(0));
@@ -259,12 +252,9 @@ LONG RegistryStore::info(qint64 key, KeyInfo* info)
         info->maxValueLength = DWORD(values.integer(2));
     }
     HostDatabase::Statement self(db, "SELECT class, written FROM reg_keys WHERE id=?");
-    self.bind(1, key);
-    bool hasRow = false;
-    if (LONG code = self.step(&hasRow); code != ERROR_SUCCESS)
+    self.bindAll(key);
+    if (LONG code = self.stepToRow(ERROR_KEY_DELETED); code != ERROR_SUCCESS)
         return code;
-    if (!hasRow)
-        return ERROR_KEY_DELETED;
     info->keyClass = self.blob(0);
     info->written = self.integer(1);
     return ERROR_SUCCESS;
@@ -274,16 +264,10 @@ LONG RegistryStore::valueAt(qint64 key, DWORD index, Value* value)
 {
     HostDatabase::Statement query(db, "SELECT name, type, data FROM reg_values WHERE key=?"
                                       " ORDER BY id LIMIT 1 OFFSET ?");
-    query.bind(1, key);
-    query.bind(2, qint64(index));
-    bool hasRow = false;
-    if (LONG code = query.step(&hasRow); code != ERROR_SUCCESS)
+    query.bindAll(key, qint64(index));
+    if (LONG code = query.stepToRow(ERROR_NO_MORE_ITEMS); code != ERROR_SUCCESS)
         return code;
-    if (!hasRow)
-        return ERROR_NO_MORE_ITEMS;
-    value->name = query.blob(0);
-    value->type = DWORD(query.integer(1));
-    value->data = query.blob(2);
+    readValue(query, value);
     return ERROR_SUCCESS;
 }
 
@@ -291,13 +275,9 @@ LONG RegistryStore::subKeyAt(qint64 key, DWORD index, SubKey* subKey)
 {
     HostDatabase::Statement query(db, "SELECT name, class, written FROM reg_keys WHERE parent=?"
                                       " ORDER BY fold LIMIT 1 OFFSET ?");
-    query.bind(1, key);
-    query.bind(2, qint64(index));
-    bool hasRow = false;
-    if (LONG code = query.step(&hasRow); code != ERROR_SUCCESS)
+    query.bindAll(key, qint64(index));
+    if (LONG code = query.stepToRow(ERROR_NO_MORE_ITEMS); code != ERROR_SUCCESS)
         return code;
-    if (!hasRow)
-        return ERROR_NO_MORE_ITEMS;
     subKey->name = query.blob(0);
     subKey->keyClass = query.blob(1);
     subKey->written = query.integer(2);
@@ -315,8 +295,5 @@ LONG RegistryStore::deleteVolatileKeys()
 
 LONG RegistryStore::touch(qint64 key)
 {
-    HostDatabase::Statement update(db, "UPDATE reg_keys SET written=? WHERE id=?");
-    update.bind(1, now());
-    update.bind(2, key);
-    return update.step();
+    return run("UPDATE reg_keys SET written=? WHERE id=?", now(), key);
 }

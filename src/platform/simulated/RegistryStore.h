@@ -83,7 +83,10 @@ public:
 private:
     LONG createChild(const KeyRow& parent, const QByteArray& name, const Walk& walk, KeyRow* row);
     LONG step(const KeyRow& current, const QByteArray& name, Walk* walk, KeyRow* next);
+    LONG enterWow64Node(KeyRow* current, Walk* walk);
     LONG touch(qint64 key);
+    // One statement without a result, its values bound in order.
+    template <typename... Values> LONG run(const char* sql, const Values&... values);
 
     HostDatabase& db;
 };

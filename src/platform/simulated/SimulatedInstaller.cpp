@@ -73,6 +73,10 @@ extern "C" UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWST
     const QString packed = SimulatedHost::packedProductCode(product);
     if (packed.isEmpty())
         return ERROR_INVALID_PARAMETER;
+    // The property name is judged before the product is looked up.
+    const QString valueName = installPropertiesValue(QString::fromUtf16(szAttribute));
+    if (valueName.isEmpty())
+        return ERROR_UNKNOWN_PROPERTY;
 
     // Windows Installer keeps its data in the native view.
     const QString productKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
@@ -87,9 +91,6 @@ extern "C" UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWST
         return ERROR_BAD_CONFIGURATION;
     RegCloseKey(key);
 
-    const QString valueName = installPropertiesValue(QString::fromUtf16(szAttribute));
-    if (valueName.isEmpty())
-        return ERROR_UNKNOWN_PROPERTY;
     QString value;
     const QString propertiesKey = productKey + QStringLiteral("\\InstallProperties");
     code = RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<LPCWSTR>(propertiesKey.utf16()), 0,
@@ -109,12 +110,7 @@ extern "C" UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWST
         return ERROR_SUCCESS;
     }
     if (*pcchValueBuf <= length) {
-        // As Windows Installer does: as much as fits, terminated, and the
-        // length that would be needed.
-        if (*pcchValueBuf > 0) {
-            std::memcpy(lpValueBuf, value.utf16(), (*pcchValueBuf - 1) * sizeof(WCHAR));
-            lpValueBuf[*pcchValueBuf - 1] = 0;
-        }
+        // Nothing is written: a truncated path could pass for a real one.
         *pcchValueBuf = length;
         return ERROR_MORE_DATA;
     }

@@ -8,6 +8,7 @@
 #include "SimulatedWinApi.h"
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -21,14 +22,6 @@ constexpr REGSAM genericWrite = 0x40000000;
 constexpr REGSAM genericRead = 0x80000000;
 constexpr REGSAM writeRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | writeDac | writeOwner;
-
-class Call
-{
-public:
-    Call() : guard(HostSession::instance().mutex()), session(HostSession::instance()) {}
-    std::lock_guard<std::recursive_mutex> guard;
-    HostSession& session;
-};
 
 qint64 predefinedRoot(HKEY handle)
 {
@@ -92,16 +85,53 @@ LONG findTarget(HostSession& session, HKEY handle, HostSession::OpenKey* target)
     return ERROR_SUCCESS;
 }
 
-// Finds the handle and opens the database; *database is valid on success.
-LONG begin(Call& call, HKEY handle, REGSAM needed, HostSession::OpenKey* target,
-           HostDatabase** database)
+// What every call on a key does first: lock the session, find the handle,
+// check that it carries the rights the call needs and open the database;
+// then, in begin(), start the call's transaction and make sure the key has
+// not been deleted through another handle in the meantime.
+class KeyCall
 {
-    if (LONG code = findTarget(call.session, handle, target); code != ERROR_SUCCESS)
-        return code;
-    if ((target->granted & needed) != needed)
-        return ERROR_ACCESS_DENIED;
-    return call.session.database(database);
-}
+public:
+    KeyCall(HKEY handle, REGSAM needed)
+        : guard(HostSession::instance().mutex()), session(HostSession::instance())
+    {
+        code = findTarget(session, handle, &target);
+        if (code == ERROR_SUCCESS && (target.granted & needed) != needed)
+            code = ERROR_ACCESS_DENIED;
+        if (code == ERROR_SUCCESS)
+            code = session.database(&database);
+    }
+
+    LONG status() const { return code; }
+
+    LONG begin(bool write)
+    {
+        if (code != ERROR_SUCCESS)
+            return code;
+        transaction.emplace(*database, write);
+        if (LONG error = transaction->beginError(); error != ERROR_SUCCESS)
+            return error;
+        store.emplace(*database);
+        return store->key(target.key, &key);
+    }
+
+    LONG commit() { return transaction->commit(); }
+
+private:
+    // First, so that the session stays locked until everything else is gone.
+    std::lock_guard<std::recursive_mutex> guard;
+
+public:
+    HostSession& session;
+    HostSession::OpenKey target;
+    std::optional<RegistryStore> store;
+    RegistryStore::KeyRow key; // the handle's key, once begin() succeeded
+
+private:
+    HostDatabase* database = nullptr;
+    std::optional<HostDatabase::Transaction> transaction;
+    LONG code = ERROR_SUCCESS;
+};
 
 LONG viewOf(HostSession& session, REGSAM requested, bool* redirect32)
 {
@@ -125,6 +155,22 @@ void copyName(const QByteArray& stored, LPWSTR buffer)
     buffer[stored.size() / int(sizeof(WCHAR))] = 0;
 }
 
+// The size protocol of value data: the size always comes back, and a buffer
+// too small for the data is left untouched with ERROR_MORE_DATA.
+LONG copyData(const QByteArray& data, LPBYTE buffer, LPDWORD size)
+{
+    const DWORD needed = DWORD(data.size());
+    if (buffer && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (buffer)
+        std::memcpy(buffer, data.constData(), needed);
+    if (size)
+        *size = needed;
+    return ERROR_SUCCESS;
+}
+
 FILETIME toFileTime(qint64 ticks)
 {
     FILETIME time;
@@ -133,51 +179,63 @@ FILETIME toFileTime(qint64 ticks)
     return time;
 }
 
+// Starts the call's transaction and follows path from the call's key.
+LONG walkPath(KeyCall& call, const std::vector<QByteArray>& path, bool write,
+              RegistryStore::Walk* walk, RegistryStore::KeyRow* found)
+{
+    if (LONG code = call.begin(write); code != ERROR_SUCCESS)
+        return code;
+    return call.store->resolve(call.key, path, walk, found);
+}
+
 LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DWORD options,
                   LPCWSTR keyClass, PHKEY result, LPDWORD disposition)
 {
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, parent, 0, &target, &database); code != ERROR_SUCCESS)
-        return code;
+    KeyCall call(parent, 0);
+    if (call.status() != ERROR_SUCCESS)
+        return call.status();
     bool redirect32 = false;
     if (LONG code = viewOf(call.session, requested, &redirect32); code != ERROR_SUCCESS)
         return code;
+    const bool restricted = isRestricted(call.session, call.target.root);
+    const REGSAM granted = specificRights(requested, restricted);
+    const bool namesNoSubkey = !subKey || !subKey[0];
+    if (!create && namesNoSubkey && predefinedRoot(parent)) {
+        // Windows hands a predefined root back as itself rather than as a
+        // new handle; its rights stay those of the root.
+        if (restricted && (granted & writeRights))
+            return ERROR_ACCESS_DENIED;
+        *result = parent;
+        return ERROR_SUCCESS;
+    }
     std::vector<QByteArray> path;
     if (LONG code = RegistryName::splitPath(subKey, &path); code != ERROR_SUCCESS)
         return code;
-
-    HostDatabase::Transaction transaction(*database, create);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow start;
-    if (LONG code = store.key(target.key, &start); code != ERROR_SUCCESS)
-        return code;
     RegistryStore::Walk walk;
     walk.redirect32 = redirect32;
-    walk.create = create;
-    walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
-    walk.keyClass = valueName(keyClass);
     RegistryStore::KeyRow found;
-    if (LONG code = store.resolve(start, path, &walk, &found); code != ERROR_SUCCESS)
+    // Most creates find their key already there: look in a read transaction
+    // first, and take the write lock only when something has to be made.
+    LONG code = walkPath(call, path, false, &walk, &found);
+    if (code == ERROR_FILE_NOT_FOUND && create) {
+        walk.create = true;
+        walk.createVolatile = (options & REG_OPTION_VOLATILE) != 0;
+        walk.keyClass = valueName(keyClass);
+        code = walkPath(call, path, true, &walk, &found);
+    }
+    if (code != ERROR_SUCCESS)
         return code;
 
-    const bool restricted = isRestricted(call.session, target.root);
-    const REGSAM granted = specificRights(requested, restricted);
-    if (walk.created && (!(target.granted & KEY_CREATE_SUB_KEY) || restricted))
+    if (walk.created && (!(call.target.granted & KEY_CREATE_SUB_KEY) || restricted))
         return ERROR_ACCESS_DENIED;
     if (restricted && (granted & writeRights))
         return ERROR_ACCESS_DENIED;
-    if (create) {
-        if (LONG code = transaction.commit(); code != ERROR_SUCCESS)
-            return code;
-    }
+    if (LONG commitCode = call.commit(); commitCode != ERROR_SUCCESS)
+        return commitCode;
 
     HostSession::OpenKey opened;
     opened.key = found.id;
-    opened.root = target.root;
+    opened.root = call.target.root;
     opened.granted = granted;
     opened.view = requested & viewBits;
     *result = call.session.addHandle(opened);
@@ -195,6 +253,9 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesir
     Q_UNUSED(ulOptions);
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
+    // A failed open leaves no stale value behind for a caller that closes
+    // whatever it got.
+    *phkResult = nullptr;
     return openOrCreate(hKey, lpSubKey, samDesired, false, 0, nullptr, phkResult, nullptr);
 }
 
@@ -204,7 +265,10 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
 {
     Q_UNUSED(Reserved);
     Q_UNUSED(lpSecurityAttributes);
-    if (!phkResult || !lpSubKey)
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     return openOrCreate(hKey, lpSubKey, samDesired, true, dwOptions, lpClass, phkResult,
                         lpdwDisposition);
@@ -212,12 +276,12 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
 
 LONG RegCloseKey(HKEY hKey)
 {
-    Call call;
+    std::lock_guard<std::recursive_mutex> guard(HostSession::instance().mutex());
     if (!hKey)
         return ERROR_INVALID_HANDLE;
     if (predefinedRoot(hKey))
         return ERROR_SUCCESS;
-    return call.session.removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return HostSession::instance().removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -225,115 +289,74 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 {
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, KEY_QUERY_VALUE, &target, &database); code != ERROR_SUCCESS)
-        return code;
-    HostDatabase::Transaction transaction(*database, false);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow key;
-    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+    KeyCall call(hKey, KEY_QUERY_VALUE);
+    if (LONG code = call.begin(false); code != ERROR_SUCCESS)
         return code;
     RegistryStore::Value value;
-    if (LONG code = store.queryValue(key.id, valueName(lpValueName), &value); code != ERROR_SUCCESS)
+    if (LONG code = call.store->queryValue(call.key.id, valueName(lpValueName), &value);
+        code != ERROR_SUCCESS)
         return code;
-    const DWORD size = DWORD(value.data.size());
     if (lpType)
         *lpType = value.type;
-    if (lpData && *lpcbData < size) {
-        *lpcbData = size;
-        return ERROR_MORE_DATA;
-    }
-    if (lpData)
-        std::memcpy(lpData, value.data.constData(), size);
-    if (lpcbData)
-        *lpcbData = size;
-    return ERROR_SUCCESS;
+    return copyData(value.data, lpData, lpcbData);
 }
 
 LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                     const BYTE* lpData, DWORD cbData)
 {
     Q_UNUSED(Reserved);
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, KEY_SET_VALUE, &target, &database); code != ERROR_SUCCESS)
-        return code;
+    KeyCall call(hKey, KEY_SET_VALUE);
+    if (call.status() != ERROR_SUCCESS)
+        return call.status();
     if (RegistryName::length(lpValueName) > RegistryName::maxValueNameLength)
         return ERROR_INVALID_PARAMETER;
     if (!lpData && cbData > 0)
         return ERROR_NOACCESS;
-    HostDatabase::Transaction transaction(*database, true);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow key;
-    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+    if (LONG code = call.begin(true); code != ERROR_SUCCESS)
         return code;
     const QByteArray data(reinterpret_cast<const char*>(lpData), int(cbData));
-    if (LONG code = store.setValue(key.id, valueName(lpValueName), dwType, data);
+    if (LONG code = call.store->setValue(call.key.id, valueName(lpValueName), dwType, data);
         code != ERROR_SUCCESS)
         return code;
-    return transaction.commit();
+    return call.commit();
 }
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
 {
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, KEY_SET_VALUE, &target, &database); code != ERROR_SUCCESS)
+    KeyCall call(hKey, KEY_SET_VALUE);
+    if (LONG code = call.begin(true); code != ERROR_SUCCESS)
         return code;
-    HostDatabase::Transaction transaction(*database, true);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow key;
-    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+    if (LONG code = call.store->deleteValue(call.key.id, valueName(lpValueName));
+        code != ERROR_SUCCESS)
         return code;
-    if (LONG code = store.deleteValue(key.id, valueName(lpValueName)); code != ERROR_SUCCESS)
-        return code;
-    return transaction.commit();
+    return call.commit();
 }
 
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
 {
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, 0, &target, &database); code != ERROR_SUCCESS)
-        return code;
+    KeyCall call(hKey, 0);
+    if (call.status() != ERROR_SUCCESS)
+        return call.status();
     // The call has no view flag of its own: it stays in the view of the
     // handle it is given.
     bool redirect32 = false;
-    if (LONG code = viewOf(call.session, target.view, &redirect32); code != ERROR_SUCCESS)
+    if (LONG code = viewOf(call.session, call.target.view, &redirect32); code != ERROR_SUCCESS)
         return code;
     std::vector<QByteArray> path;
     if (LONG code = RegistryName::splitPath(lpSubKey, &path); code != ERROR_SUCCESS)
         return code;
-    HostDatabase::Transaction transaction(*database, true);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow start;
-    if (LONG code = store.key(target.key, &start); code != ERROR_SUCCESS)
-        return code;
     RegistryStore::Walk walk;
     walk.redirect32 = redirect32;
     RegistryStore::KeyRow found;
-    if (LONG code = store.resolve(start, path, &walk, &found); code != ERROR_SUCCESS)
+    if (LONG code = walkPath(call, path, true, &walk, &found); code != ERROR_SUCCESS)
         return code;
-    if (isRestricted(call.session, target.root))
+    if (isRestricted(call.session, call.target.root))
         return ERROR_ACCESS_DENIED;
-    if (LONG code = store.deleteKey(found); code != ERROR_SUCCESS)
+    if (LONG code = call.store->deleteKey(found); code != ERROR_SUCCESS)
         return code;
-    return transaction.commit();
+    return call.commit();
 }
 
 LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -343,20 +366,11 @@ LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpR
 {
     if (lpReserved || (lpClass && !lpcchClass))
         return ERROR_INVALID_PARAMETER;
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, KEY_QUERY_VALUE, &target, &database); code != ERROR_SUCCESS)
-        return code;
-    HostDatabase::Transaction transaction(*database, false);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow key;
-    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+    KeyCall call(hKey, KEY_QUERY_VALUE);
+    if (LONG code = call.begin(false); code != ERROR_SUCCESS)
         return code;
     RegistryStore::KeyInfo info;
-    if (LONG code = store.info(key.id, &info); code != ERROR_SUCCESS)
+    if (LONG code = call.store->info(call.key.id, &info); code != ERROR_SUCCESS)
         return code;
     LONG result = ERROR_SUCCESS;
     const DWORD classLength = DWORD(info.keyClass.size() / int(sizeof(WCHAR)));
@@ -391,42 +405,26 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
 {
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, KEY_QUERY_VALUE, &target, &database); code != ERROR_SUCCESS)
-        return code;
-    HostDatabase::Transaction transaction(*database, false);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow key;
-    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+    KeyCall call(hKey, KEY_QUERY_VALUE);
+    if (LONG code = call.begin(false); code != ERROR_SUCCESS)
         return code;
     RegistryStore::Value value;
-    if (LONG code = store.valueAt(key.id, dwIndex, &value); code != ERROR_SUCCESS)
+    if (LONG code = call.store->valueAt(call.key.id, dwIndex, &value); code != ERROR_SUCCESS)
         return code;
     const DWORD nameLength = DWORD(value.name.size() / int(sizeof(WCHAR)));
-    const DWORD size = DWORD(value.data.size());
-    if (*lpcchValueName <= nameLength) {
-        *lpcchValueName = nameLength;
-        if (lpcbData)
-            *lpcbData = size;
-        return ERROR_MORE_DATA;
-    }
+    // A name that does not fit leaves the caller's length as it was (the
+    // needed length comes from RegQueryInfoKeyW); type and size still come
+    // back. A name that fits is returned even when the data does not.
     if (lpType)
         *lpType = value.type;
-    if (lpData && *lpcbData < size) {
-        *lpcbData = size;
+    if (*lpcchValueName <= nameLength) {
+        if (lpcbData)
+            *lpcbData = DWORD(value.data.size());
         return ERROR_MORE_DATA;
     }
     copyName(value.name, lpValueName);
     *lpcchValueName = nameLength;
-    if (lpData)
-        std::memcpy(lpData, value.data.constData(), size);
-    if (lpcbData)
-        *lpcbData = size;
-    return ERROR_SUCCESS;
+    return copyData(value.data, lpData, lpcbData);
 }
 
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -434,32 +432,18 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
 {
     if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
         return ERROR_INVALID_PARAMETER;
-    Call call;
-    HostSession::OpenKey target;
-    HostDatabase* database = nullptr;
-    if (LONG code = begin(call, hKey, KEY_ENUMERATE_SUB_KEYS, &target, &database);
-        code != ERROR_SUCCESS)
-        return code;
-    HostDatabase::Transaction transaction(*database, false);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    RegistryStore store(*database);
-    RegistryStore::KeyRow key;
-    if (LONG code = store.key(target.key, &key); code != ERROR_SUCCESS)
+    KeyCall call(hKey, KEY_ENUMERATE_SUB_KEYS);
+    if (LONG code = call.begin(false); code != ERROR_SUCCESS)
         return code;
     RegistryStore::SubKey subKey;
-    if (LONG code = store.subKeyAt(key.id, dwIndex, &subKey); code != ERROR_SUCCESS)
+    if (LONG code = call.store->subKeyAt(call.key.id, dwIndex, &subKey); code != ERROR_SUCCESS)
         return code;
     const DWORD nameLength = DWORD(subKey.name.size() / int(sizeof(WCHAR)));
     const DWORD classLength = DWORD(subKey.keyClass.size() / int(sizeof(WCHAR)));
-    if (*lpcchName <= nameLength) {
-        *lpcchName = nameLength;
+    // Short buffers leave both lengths as they were: the needed lengths
+    // come from RegQueryInfoKeyW.
+    if (*lpcchName <= nameLength || (lpClass && *lpcchClass <= classLength))
         return ERROR_MORE_DATA;
-    }
-    if (lpClass && *lpcchClass <= classLength) {
-        *lpcchClass = classLength;
-        return ERROR_MORE_DATA;
-    }
     copyName(subKey.name, lpName);
     *lpcchName = nameLength;
     if (lpClass) {
