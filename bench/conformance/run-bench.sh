@@ -19,29 +19,18 @@ rounds=${3:-20}
 [ -f "$windows" ] || fail "missing: $windows"
 command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian package wine64)"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/conformance-bench.XXXXXX") || fail "cannot make a temporary folder"
-export WINEPREFIX="$work/wineprefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-export VEXOR_HOST_DIR="$work/host"
-cleanup() {
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+. "$(dirname "$0")/../../tests/conformance/scratch-session.sh"
+start_scratch_session conformance-bench
 
 echo "Preparing the Wine prefix (first start takes a while)..." >&2
-(cd "$work" && wine "$windows" 'C:\conformance-files\' >/dev/null 2>&1) ||
+(cd "$work" && wine "$windows" "$wine_scenario_files" >/dev/null 2>&1) ||
     fail "Wine could not run $windows"
 echo "Timing $rounds rounds under Wine..." >&2
-(cd "$work" && wine "$windows" --time "$rounds" 'C:\conformance-files\' 2>/dev/null) |
+(cd "$work" && wine "$windows" --time "$rounds" "$wine_scenario_files" 2>/dev/null) |
     tr -d '\r' >"$work/wine.txt"
 [ -s "$work/wine.txt" ] || fail "Wine printed no figures"
 echo "Timing $rounds rounds on the simulated host..." >&2
-"$native" --time "$rounds" "$VEXOR_HOST_DIR/drive_c/conformance-files/" >"$work/host.txt" ||
+"$native" --time "$rounds" "$host_scenario_files" >"$work/host.txt" ||
     fail "the simulated host run failed"
 
 echo "Registry calls of the conformance scenarios, $rounds rounds; mean microseconds per call."
@@ -64,6 +53,7 @@ awk '
             printf "%-20s %9d %12.2f %12.2f %10s\n", name, hostCalls[name], w, h, ratio
             wineTotal += w * wineCalls[name]; hostTotal += h * hostCalls[name]
         }
+        # Parenthesised: a bare ">" in a printf argument list redirects the line.
         printf "%-20s %9s %12.0f %12.0f %10s\n", "all calls (total us)", "",
                wineTotal, hostTotal, (wineTotal > 0 ? sprintf("%.2f", hostTotal / wineTotal) : "-")
     }

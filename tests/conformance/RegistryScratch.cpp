@@ -101,14 +101,17 @@ std::vector<BYTE> RegistryScratch::utf16Bytes(const WString& text, bool terminat
     return bytes;
 }
 
-std::vector<std::string> RegistryScratch::subkeyNames(HKEY key)
+namespace {
+
+// Names from enumerate(index, buffer, &length) until the list ends; a failure
+// ends the list with "error N".
+template <typename Enumerate> std::vector<std::string> enumeratedNames(Enumerate enumerate)
 {
     std::vector<std::string> names;
     for (DWORD index = 0;; ++index) {
         WCHAR name[512];
         DWORD length = 512;
-        const LONG result =
-            RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG result = enumerate(index, name, &length);
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result != ERROR_SUCCESS) {
@@ -120,23 +123,20 @@ std::vector<std::string> RegistryScratch::subkeyNames(HKEY key)
     return names;
 }
 
+} // namespace
+
+std::vector<std::string> RegistryScratch::subkeyNames(HKEY key)
+{
+    return enumeratedNames([key](DWORD index, WCHAR* name, DWORD* length) {
+        return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 std::vector<std::string> RegistryScratch::valueNames(HKEY key)
 {
-    std::vector<std::string> names;
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[512];
-        DWORD length = 512;
-        const LONG result =
-            RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
-        if (result != ERROR_SUCCESS) {
-            names.push_back("error " + ConformanceReport::code(result));
-            break;
-        }
-        names.push_back(ConformanceReport::text(name, length));
-    }
-    return names;
+    return enumeratedNames([key](DWORD index, WCHAR* name, DWORD* length) {
+        return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 std::string RegistryScratch::joined(const std::vector<std::string>& names)

@@ -22,22 +22,11 @@ minimum=150
 [ -f "$known" ] || fail "the list of known differences is missing: $known"
 command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian package wine64; tools/install-deps.sh installs it)"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/conformance.XXXXXX") || fail "cannot make a temporary folder"
-export WINEPREFIX="$work/wineprefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-export VEXOR_HOST_DIR="$work/host"
-cleanup() {
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+. "$(dirname "$0")/scratch-session.sh"
+start_scratch_session conformance
 
 # Wine first: a broken Wine is the likelier failure, and it must never pass.
-(cd "$work" && wine "$windows" 'C:\conformance-files\' >"$work/wine.raw" 2>"$work/wine.err")
+(cd "$work" && wine "$windows" "$wine_scenario_files" >"$work/wine.raw" 2>"$work/wine.err")
 status=$?
 tr -d '\r' <"$work/wine.raw" >"$work/wine.out"
 if ! grep -q '^end [0-9]* checks$' "$work/wine.out"; then
@@ -46,7 +35,7 @@ if ! grep -q '^end [0-9]* checks$' "$work/wine.out"; then
     fail "Wine did not run the scenarios to the end (exit status $status); the comparison cannot pass without it"
 fi
 
-(cd "$work" && "$native" "$VEXOR_HOST_DIR/drive_c/conformance-files/" >"$work/native.out" 2>"$work/native.err")
+(cd "$work" && "$native" "$host_scenario_files" >"$work/native.out" 2>"$work/native.err")
 status=$?
 if ! grep -q '^end [0-9]* checks$' "$work/native.out"; then
     echo "--- simulated host's error output (last lines) ---" >&2

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -23,26 +24,15 @@ private:
         QString err;
     };
 
-    // Where Wine 8.0's reg.exe answers otherwise than Windows: its line is
-    // replaced by the one Windows prints before comparing.
-    struct KnownDifference
-    {
-        const char* wineLine;
-        const char* windowsLine;
-        const char* reason;
-    };
-    const QList<KnownDifference> knownDifferences = {
-        {"    Kilo    REG_QWORD    (null)", "    Kilo    REG_QWORD    0x1122334455667788",
-         "Wine 8.0 formats REG_QWORD data with a conversion its printf lacks and prints (null); "
-         "Windows' reg.exe prints 0x and the hexadecimal number, as for REG_DWORD."},
-        {"    Echo    REG_QWORD    (null)", "    Echo    REG_QWORD    0x100000000",
-         "The same REG_QWORD formatting fault of Wine 8.0."},
+    // Wine 8.0's reg.exe formats REG_QWORD with a conversion its printf lacks
+    // and prints "(null)"; Windows prints 0x and the number, as for REG_DWORD.
+    const QMap<QString, QString> windowsLineForWine = {
+        {"    Kilo    REG_QWORD    (null)", "    Kilo    REG_QWORD    0x1122334455667788"},
+        {"    Echo    REG_QWORD    (null)", "    Echo    REG_QWORD    0x100000000"},
     };
 
     QTemporaryDir m_work;
     QString m_tool;
-    QString m_wine;
-    QString m_wineServer;
     QProcessEnvironment m_wineEnvironment;
     QProcessEnvironment m_hostEnvironment;
     bool m_serverStarted = false;
@@ -50,7 +40,7 @@ private:
     QString file(const QString& name) const { return m_work.filePath(name); }
 
     Run execute(const QString& program, const QStringList& arguments,
-                const QProcessEnvironment& environment, int timeoutMs = 60000)
+                const QProcessEnvironment& environment)
     {
         QProcess process;
         process.setProcessEnvironment(environment);
@@ -58,49 +48,47 @@ private:
         process.setStandardInputFile(QProcess::nullDevice());
         process.start(program, arguments);
         Run run;
-        if (!process.waitForStarted(timeoutMs)) {
-            run.out = process.errorString();
-            return run;
-        }
-        if (!process.waitForFinished(timeoutMs)) {
+        if (!process.waitForFinished(60000)) {
             process.kill();
             process.waitForFinished();
-            run.out = QStringLiteral("timed out");
+            run.out = QStringLiteral("did not finish: ") + process.errorString();
             return run;
         }
         run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
-        run.out.remove(QLatin1Char('\r'));
+        run.out = QString::fromUtf8(process.readAllStandardOutput()).remove(QLatin1Char('\r'));
         run.err = QString::fromUtf8(process.readAllStandardError());
         return run;
     }
 
     Run wine(const QStringList& arguments)
     {
-        return execute(m_wine, QStringList{QStringLiteral("reg")} + arguments, m_wineEnvironment);
+        return execute("wine", QStringList{"reg"} + arguments, m_wineEnvironment);
     }
 
     Run host(const QStringList& arguments)
     {
-        return execute(m_tool, QStringList{QStringLiteral("reg")} + arguments, m_hostEnvironment);
+        return execute(m_tool, QStringList{"reg"} + arguments, m_hostEnvironment);
     }
 
+    // The same command line on both sides; "%1" in it becomes "wine" or "host".
+    void bothSucceed(const QStringList& arguments)
+    {
+        const QString line = arguments.join(' ');
+        expectSuccess(wine(QStringList(arguments).replaceInStrings("%1", "wine")),
+                      "wine reg " + line);
+        expectSuccess(host(QStringList(arguments).replaceInStrings("%1", "host")),
+                      "vexor-host reg " + line);
+    }
+
+    // Status lines word differently on the two sides and are left out.
     QString withoutStatusLines(const QString& output, bool fromWine) const
     {
-        static const QRegularExpression status(
-            QStringLiteral("^(reg: |The operation completed successfully\\.|End of search: |"
-                           "Search complete\\. |ERROR: )"));
+        static const QRegularExpression status("^(reg: |The operation completed successfully\\.|"
+                                               "End of search: |Search complete\\. |ERROR: )");
         QStringList kept;
-        for (QString line : output.split(QLatin1Char('\n'))) {
-            if (status.match(line).hasMatch())
-                continue;
-            if (fromWine) {
-                for (const KnownDifference& difference : knownDifferences) {
-                    if (line == QLatin1String(difference.wineLine))
-                        line = QLatin1String(difference.windowsLine);
-                }
-            }
-            kept << line;
+        for (const QString& line : output.split(QLatin1Char('\n'))) {
+            if (!status.match(line).hasMatch())
+                kept << (fromWine ? windowsLineForWine.value(line, line) : line);
         }
         return kept.join(QLatin1Char('\n'));
     }
@@ -108,11 +96,9 @@ private:
     static QString readRegFile(const QString& path)
     {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("<cannot read %1>").arg(path);
-        const QByteArray raw = file.readAll();
+        const QByteArray raw = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         if (!raw.startsWith("\xff\xfe"))
-            return QStringLiteral("<no UTF-16LE byte-order mark in %1>").arg(path);
+            return QStringLiteral("<unreadable, or no UTF-16LE byte-order mark: %1>").arg(path);
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData() + 2),
                                   (raw.size() - 2) / 2);
     }
@@ -121,25 +107,19 @@ private:
     {
         const Run fromWine = wine(arguments);
         const Run fromHost = host(arguments);
-        const QString line = arguments.join(QLatin1Char(' '));
-        QVERIFY2(fromWine.code == fromHost.code,
-                 qPrintable(QStringLiteral(
-                                "reg %1: Wine exits %2, vexor-host %3\nWine:\n%4\nvexor-host:\n%5")
-                                .arg(line)
-                                .arg(fromWine.code)
-                                .arg(fromHost.code)
-                                .arg(fromWine.out, fromHost.out)));
-        QString hostLines = withoutStatusLines(fromHost.out, false);
-        QString wineLines = withoutStatusLines(fromWine.out, true);
+        QVERIFY2(
+            fromWine.code == fromHost.code,
+            qPrintable(QStringLiteral("Wine exits %1, vexor-host %2\nWine:\n%3\nvexor-host:\n%4")
+                           .arg(fromWine.code)
+                           .arg(fromHost.code)
+                           .arg(fromWine.out, fromHost.out)));
         // A failure prints no key or value lines; Wine leaves a stray blank
         // line before its message, Windows does not.
-        if (fromWine.code != 0) {
-            hostLines = hostLines.trimmed();
-            wineLines = wineLines.trimmed();
-        }
-        QVERIFY2(hostLines == wineLines,
-                 qPrintable(QStringLiteral("reg %1 prints otherwise\nWine:\n%2\nvexor-host:\n%3")
-                                .arg(line, wineLines, hostLines)));
+        const bool failed = fromWine.code != 0;
+        const QString hostLines = withoutStatusLines(fromHost.out, false);
+        const QString wineLines = withoutStatusLines(fromWine.out, true);
+        QCOMPARE(failed ? hostLines.trimmed() : hostLines,
+                 failed ? wineLines.trimmed() : wineLines);
     }
 
     void expectSuccess(const Run& run, const QString& what)
@@ -155,49 +135,35 @@ private slots:
     {
         QVERIFY2(m_work.isValid(), "no temporary folder");
         m_tool = qEnvironmentVariable("VEXOR_HOST_TOOL");
-        QVERIFY2(!m_tool.isEmpty() && QFileInfo(m_tool).isExecutable(),
-                 "VEXOR_HOST_TOOL does not name the vexor-host tool; this comparison cannot run");
-        m_wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
-        m_wineServer = QStandardPaths::findExecutable(QStringLiteral("wineserver"));
-        QVERIFY2(!m_wine.isEmpty() && !m_wineServer.isEmpty(),
-                 "Wine is not installed (wine and wineserver not found on PATH): the reg.exe "
-                 "comparison cannot run. Install Debian's wine64 (tools/install-deps.sh).");
+        QVERIFY2(QFileInfo(m_tool).isExecutable(), "VEXOR_HOST_TOOL does not name vexor-host");
+        QVERIFY2(!QStandardPaths::findExecutable("wine").isEmpty() &&
+                     !QStandardPaths::findExecutable("wineserver").isEmpty(),
+                 "Wine is not installed: install Debian's wine64 (tools/install-deps.sh).");
 
-        QVERIFY(QDir(m_work.path()).mkpath(QStringLiteral("prefix")));
+        QVERIFY(QDir(m_work.path()).mkpath("prefix"));
         m_wineEnvironment = QProcessEnvironment::systemEnvironment();
-        m_wineEnvironment.insert(QStringLiteral("WINEPREFIX"), file(QStringLiteral("prefix")));
-        m_wineEnvironment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
-        m_wineEnvironment.insert(QStringLiteral("WINEDLLOVERRIDES"),
-                                 QStringLiteral("mscoree,mshtml="));
-        m_wineEnvironment.remove(QStringLiteral("DISPLAY"));
-
+        m_wineEnvironment.insert("WINEPREFIX", file("prefix"));
+        m_wineEnvironment.insert("WINEDEBUG", "-all");
+        m_wineEnvironment.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
+        m_wineEnvironment.remove("DISPLAY");
         // One persistent wineserver serves every command; the first command
         // then builds the prefix.
-        const Run server = execute(m_wineServer, {QStringLiteral("-p")}, m_wineEnvironment);
-        QVERIFY2(server.code == 0,
-                 qPrintable(QStringLiteral("Wine cannot start: wineserver -p exits %1 %2")
-                                .arg(server.code)
-                                .arg(server.out.left(500))));
-        m_serverStarted = true;
-        const Run boot = wine({QStringLiteral("query"), QStringLiteral("HKCU")});
-        QVERIFY2(boot.code == 0,
-                 qPrintable(QStringLiteral("Wine cannot start: wine reg query HKCU exits %1 %2")
-                                .arg(boot.code)
-                                .arg(boot.out.left(500))));
+        const Run server = execute("wineserver", {"-p"}, m_wineEnvironment);
+        m_serverStarted = server.code == 0;
+        expectSuccess(server, "wineserver -p");
+        expectSuccess(wine({"query", "HKCU"}), "wine reg query HKCU");
+        QVERIFY2(!QTest::currentTestFailed(), "Wine cannot start; nothing to compare with");
 
         m_hostEnvironment = QProcessEnvironment::systemEnvironment();
-        m_hostEnvironment.insert(QStringLiteral("VEXOR_HOST_DIR"), file(QStringLiteral("host")));
-        const Run created = execute(
-            m_tool, {QStringLiteral("create"), QStringLiteral("--arch"), QStringLiteral("x86_64")},
-            m_hostEnvironment);
-        QVERIFY2(created.code == 0,
-                 qPrintable(QStringLiteral("vexor-host create failed: ") + created.out));
+        m_hostEnvironment.insert("VEXOR_HOST_DIR", file("host"));
+        expectSuccess(execute(m_tool, {"create", "--arch", "x86_64"}, m_hostEnvironment),
+                      "vexor-host create");
     }
 
     void cleanupTestCase()
     {
         if (m_serverStarted)
-            execute(m_wineServer, {QStringLiteral("-k")}, m_wineEnvironment);
+            execute("wineserver", {"-k"}, m_wineEnvironment);
     }
 
     void sameOutputAsWine_data()
@@ -310,41 +276,22 @@ private slots:
         QFETCH(QStringList, setup);
         QFETCH(QString, key);
         QFETCH(QString, view);
-        for (const QString& command : setup) {
-            const QStringList arguments =
-                command.split(QLatin1Char(' ')) + QStringList{QStringLiteral("/f")};
-            expectSuccess(wine(arguments), "wine reg " + command);
-            expectSuccess(host(arguments), "vexor-host reg " + command);
-        }
-        QStringList tail{QStringLiteral("/y")};
-        if (!view.isEmpty())
-            tail << view;
-        const QString wineFile = file(QStringLiteral("wine.reg"));
-        const QString hostFile = file(QStringLiteral("host.reg"));
-        expectSuccess(wine(QStringList{"export", key, wineFile} + tail), "wine reg export");
-        expectSuccess(host(QStringList{"export", key, hostFile} + tail), "vexor-host reg export");
-        const QString fromWine = readRegFile(wineFile);
-        const QString fromHost = readRegFile(hostFile);
-        QVERIFY2(fromHost == fromWine,
-                 qPrintable(QStringLiteral("exported files differ\nWine:\n%1\nvexor-host:\n%2")
-                                .arg(fromWine, fromHost)));
+        const QStringList viewOption = view.isEmpty() ? QStringList() : QStringList{view};
+        for (const QString& command : setup)
+            bothSucceed(command.split(QLatin1Char(' ')) + QStringList{"/f"});
+        const QStringList exportBoth =
+            QStringList{"export", key, file("%1.reg"), "/y"} + viewOption;
+        bothSucceed(exportBoth);
+        QCOMPARE(readRegFile(file("host.reg")), readRegFile(file("wine.reg")));
 
-        // Each side imports the other's file into a cleared tree and must
-        // then show the same tree.
-        QStringList removeArguments{"delete", key, "/f"};
-        if (!view.isEmpty())
-            removeArguments << view;
-        expectSuccess(wine(removeArguments), "wine reg delete");
-        expectSuccess(host(removeArguments), "vexor-host reg delete");
-        QStringList importTail;
-        if (!view.isEmpty())
-            importTail << view;
-        expectSuccess(wine(QStringList{"import", hostFile} + importTail), "wine reg import");
-        expectSuccess(host(QStringList{"import", wineFile} + importTail), "vexor-host reg import");
-        QStringList queryArguments{"query", key, "/s"};
-        if (!view.isEmpty())
-            queryArguments << view;
-        compareBoth(queryArguments);
+        // Each side imports the other's file into a cleared tree; exported
+        // again, the two trees must still be the same to the byte.
+        bothSucceed(QStringList{"delete", key, "/f"} + viewOption);
+        expectSuccess(wine(QStringList{"import", file("host.reg")} + viewOption), "wine import");
+        expectSuccess(host(QStringList{"import", file("wine.reg")} + viewOption), "host import");
+        compareBoth(QStringList{"query", key, "/s"} + viewOption);
+        bothSucceed(exportBoth);
+        QCOMPARE(readRegFile(file("host.reg")), readRegFile(file("wine.reg")));
     }
 };
 

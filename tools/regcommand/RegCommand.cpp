@@ -13,6 +13,56 @@
 
 #include <cstdio>
 
+// What a command line holds after the fixed leading arguments: options by
+// their lower-case name without the "/" or "-".
+struct RegCommand::Options
+{
+    QMap<QString, QString> values;
+    QStringList flags;
+
+    bool has(const char* name) const
+    {
+        return flags.contains(QLatin1String(name)) || values.contains(QLatin1String(name));
+    }
+    QString value(const char* name) const { return values.value(QLatin1String(name)); }
+
+    // false for an unknown option, one given twice or one missing its value.
+    bool parse(const QStringList& arguments, const QStringList& withValue,
+               const QStringList& knownFlags)
+    {
+        for (int i = 0; i < arguments.size(); ++i) {
+            const QString& argument = arguments[i];
+            if (argument.size() < 2 ||
+                (argument[0] != QLatin1Char('/') && argument[0] != QLatin1Char('-')))
+                return false;
+            const QString name = argument.mid(1).toLower();
+            if (has(name.toLatin1().constData()))
+                return false;
+            if (withValue.contains(name)) {
+                if (i + 1 >= arguments.size())
+                    return false;
+                values.insert(name, arguments[++i]);
+            } else if (knownFlags.contains(name)) {
+                flags << name;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The registry view chosen by /reg:32 or /reg:64; both at once is an error.
+    bool view(REGSAM* view) const
+    {
+        const bool view32 = has("reg:32");
+        const bool view64 = has("reg:64");
+        if (view32 && view64)
+            return false;
+        *view = view32 ? KEY_WOW64_32KEY : view64 ? KEY_WOW64_64KEY : 0;
+        return true;
+    }
+};
+
 namespace {
 
 const char* const successText = "The operation completed successfully.";
@@ -20,62 +70,10 @@ const char* const notFoundText =
     "ERROR: The system was unable to find the specified registry key or value.";
 const char* const cancelledText = "The operation was canceled by the user.";
 
-// What a command line holds after the fixed leading arguments: options by
-// their lower-case name without the "/" or "-", and whatever was left over.
-struct Options
+// How reg.exe names a value in its lines and questions.
+QString shownName(const QString& name)
 {
-    QMap<QString, QString> values;
-    QStringList flags;
-    bool valid = true;
-
-    bool has(const char* name) const
-    {
-        return flags.contains(QLatin1String(name)) || values.contains(QLatin1String(name));
-    }
-    QString value(const char* name) const { return values.value(QLatin1String(name)); }
-};
-
-Options parseOptions(const QStringList& arguments, const QStringList& withValue,
-                     const QStringList& flags)
-{
-    Options options;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument.size() < 2 ||
-            (argument[0] != QLatin1Char('/') && argument[0] != QLatin1Char('-'))) {
-            options.valid = false;
-            return options;
-        }
-        const QString name = argument.mid(1).toLower();
-        if (options.has(name.toLatin1().constData())) {
-            options.valid = false;
-            return options;
-        }
-        if (withValue.contains(name)) {
-            if (i + 1 >= arguments.size()) {
-                options.valid = false;
-                return options;
-            }
-            options.values.insert(name, arguments[++i]);
-        } else if (flags.contains(name)) {
-            options.flags << name;
-        } else {
-            options.valid = false;
-            return options;
-        }
-    }
-    return options;
-}
-
-// The registry view chosen by /reg:32 or /reg:64; both at once is an error.
-bool viewFromOptions(const Options& options, REGSAM* view)
-{
-    const bool view32 = options.has("reg:32");
-    const bool view64 = options.has("reg:64");
-    if (view32 && view64)
-        return false;
-    *view = view32 ? KEY_WOW64_32KEY : view64 ? KEY_WOW64_64KEY : 0;
-    return true;
+    return name.isEmpty() ? QStringLiteral("(Default)") : name;
 }
 
 bool isHelp(const QStringList& arguments)
@@ -189,6 +187,28 @@ int RegCommand::success()
     return 0;
 }
 
+int RegCommand::parseCommandLine(const QString& operation, const QStringList& arguments,
+                                 int leading, const QStringList& withValue, QStringList flags,
+                                 Options* options, RegKeyPath* key)
+{
+    if (arguments.size() < leading)
+        return syntaxError(operation);
+    if (key && !key->parse(arguments[0]))
+        return invalidKeyName(operation);
+    flags << QStringLiteral("reg:32") << QStringLiteral("reg:64");
+    if (!options->parse(arguments.mid(leading), withValue, flags) || !options->view(&m_view))
+        return syntaxError(operation);
+    return -1;
+}
+
+bool RegCommand::confirmed(bool force, const QString& question)
+{
+    if (force || confirm(question))
+        return true;
+    m_out << cancelledText << "\n";
+    return false;
+}
+
 bool RegCommand::confirm(const QString& question)
 {
     for (;;) {
@@ -214,24 +234,20 @@ QString RegCommand::valueLine(const QString& name, DWORD type, const QByteArray&
     if (m_verbose)
         typeText += QStringLiteral(" (%1)").arg(type);
     return QStringLiteral("    %1    %2    %3\n")
-        .arg(name.isEmpty() ? QStringLiteral("(Default)") : name, typeText,
-             RegValueText::displayData(type, data, m_separator));
+        .arg(shownName(name), typeText, RegValueText::displayData(type, data, m_separator));
 }
 
 int RegCommand::query(const QStringList& arguments)
 {
     const QString operation = QStringLiteral("QUERY");
-    if (arguments.isEmpty())
-        return syntaxError(operation);
     RegKeyPath path;
-    if (!path.parse(arguments[0]))
-        return invalidKeyName(operation);
-    const Options options = parseOptions(
-        arguments.mid(1), {QStringLiteral("v"), QStringLiteral("se"), QStringLiteral("t")},
-        {QStringLiteral("ve"), QStringLiteral("s"), QStringLiteral("z"), QStringLiteral("reg:32"),
-         QStringLiteral("reg:64")});
-    if (!options.valid || !viewFromOptions(options, &m_view) ||
-        (options.has("v") && options.has("ve")))
+    Options options;
+    const int failed = parseCommandLine(
+        operation, arguments, 1, {QStringLiteral("v"), QStringLiteral("se"), QStringLiteral("t")},
+        {QStringLiteral("ve"), QStringLiteral("s"), QStringLiteral("z")}, &options, &path);
+    if (failed >= 0)
+        return failed;
+    if (options.has("v") && options.has("ve"))
         return syntaxError(operation);
     m_separator = options.has("se") ? options.value("se") : QStringLiteral("\\0");
     if (options.has("se") && m_separator.size() != 1)
@@ -252,7 +268,7 @@ int RegCommand::query(const QStringList& arguments)
 int RegCommand::queryValues(const RegKeyPath& path, bool recursive)
 {
     RegKey key;
-    const LONG opened = key.open(path.root(), path.subKey(), KEY_READ | m_view);
+    const LONG opened = key.open(path, KEY_READ | m_view);
     if (opened != ERROR_SUCCESS)
         return registryError(opened);
     key.close();
@@ -264,22 +280,13 @@ int RegCommand::queryValues(const RegKeyPath& path, bool recursive)
 
 LONG RegCommand::printKeyBlock(const RegKeyPath& path, bool recursive, int* matches)
 {
-    RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | m_view);
+    RegKey::Contents contents;
+    LONG result = RegKey::readContents(path, m_view, &contents);
     if (result != ERROR_SUCCESS)
         return result;
-    QList<RegKey::Value> values;
-    result = key.values(&values);
-    if (result != ERROR_SUCCESS)
-        return result;
-    QStringList children;
-    result = key.subKeyNames(&children);
-    if (result != ERROR_SUCCESS)
-        return result;
-    key.close();
 
     QString lines;
-    for (const RegKey::Value& value : values) {
+    for (const RegKey::Value& value : contents.values) {
         if (!m_typeFilter.isEmpty() &&
             RegValueText::typeName(value.type).compare(m_typeFilter, Qt::CaseInsensitive) != 0)
             continue;
@@ -289,7 +296,7 @@ LONG RegCommand::printKeyBlock(const RegKeyPath& path, bool recursive, int* matc
     if (recursive) {
         // Every key of the tree gets its heading, values or not.
         m_out << path.fullName() << "\n" << lines << "\n";
-        for (const QString& child : children) {
+        for (const QString& child : contents.subKeyNames) {
             result = printKeyBlock(path.child(child), true, matches);
             if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
                 return result;
@@ -299,7 +306,7 @@ LONG RegCommand::printKeyBlock(const RegKeyPath& path, bool recursive, int* matc
     // Without /s the heading comes only with values; subkeys follow as names.
     if (!lines.isEmpty())
         m_out << path.fullName() << "\n" << lines << "\n";
-    for (const QString& child : children)
+    for (const QString& child : contents.subKeyNames)
         m_out << path.child(child).fullName() << "\n";
     return ERROR_SUCCESS;
 }
@@ -307,7 +314,7 @@ LONG RegCommand::printKeyBlock(const RegKeyPath& path, bool recursive, int* matc
 int RegCommand::searchValue(const RegKeyPath& path, const QString& name, bool recursive)
 {
     RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | m_view);
+    LONG result = key.open(path, KEY_READ | m_view);
     if (result != ERROR_SUCCESS)
         return registryError(result);
     if (!recursive) {
@@ -336,7 +343,7 @@ int RegCommand::searchValue(const RegKeyPath& path, const QString& name, bool re
 LONG RegCommand::findValueBelow(const RegKeyPath& path, const QString& name, int* matches)
 {
     RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | m_view);
+    LONG result = key.open(path, KEY_READ | m_view);
     if (result != ERROR_SUCCESS)
         return result;
     RegKey::Value value;
@@ -363,18 +370,15 @@ LONG RegCommand::findValueBelow(const RegKeyPath& path, const QString& name, int
 int RegCommand::add(const QStringList& arguments)
 {
     const QString operation = QStringLiteral("ADD");
-    if (arguments.isEmpty())
-        return syntaxError(operation);
     RegKeyPath path;
-    if (!path.parse(arguments[0]))
-        return invalidKeyName(operation);
-    const Options options = parseOptions(
-        arguments.mid(1),
+    Options options;
+    const int failed = parseCommandLine(
+        operation, arguments, 1,
         {QStringLiteral("v"), QStringLiteral("t"), QStringLiteral("s"), QStringLiteral("d")},
-        {QStringLiteral("ve"), QStringLiteral("f"), QStringLiteral("reg:32"),
-         QStringLiteral("reg:64")});
-    if (!options.valid || !viewFromOptions(options, &m_view) ||
-        (options.has("v") && options.has("ve")))
+        {QStringLiteral("ve"), QStringLiteral("f")}, &options, &path);
+    if (failed >= 0)
+        return failed;
+    if (options.has("v") && options.has("ve"))
         return syntaxError(operation);
     DWORD type = REG_SZ;
     if (options.has("t") && !RegValueText::typeFromName(options.value("t"), &type)) {
@@ -393,7 +397,7 @@ int RegCommand::add(const QStringList& arguments)
     }
 
     RegKey key;
-    LONG result = key.create(path.root(), path.subKey(), KEY_READ | KEY_WRITE | m_view);
+    LONG result = key.create(path, KEY_READ | KEY_WRITE | m_view);
     if (result != ERROR_SUCCESS)
         return registryError(result);
     // A bare "reg add key" only makes the key; /t or /d alone set its default.
@@ -402,15 +406,10 @@ int RegCommand::add(const QStringList& arguments)
     if (!setsValue)
         return success();
     const QString name = options.value("v");
-    if (!options.has("f")) {
-        RegKey::Value existing;
-        if (key.value(name, &existing) == ERROR_SUCCESS &&
-            !confirm(QStringLiteral("Value %1 exists, overwrite")
-                         .arg(name.isEmpty() ? QStringLiteral("(Default)") : name))) {
-            m_out << cancelledText << "\n";
-            return 1;
-        }
-    }
+    RegKey::Value existing;
+    if (!options.has("f") && key.value(name, &existing) == ERROR_SUCCESS &&
+        !confirmed(false, QStringLiteral("Value %1 exists, overwrite").arg(shownName(name))))
+        return 1;
     result = key.setValue(name, type, data);
     if (result != ERROR_SUCCESS)
         return registryError(result);
@@ -420,18 +419,16 @@ int RegCommand::add(const QStringList& arguments)
 int RegCommand::remove(const QStringList& arguments)
 {
     const QString operation = QStringLiteral("DELETE");
-    if (arguments.isEmpty())
-        return syntaxError(operation);
     RegKeyPath path;
-    if (!path.parse(arguments[0]))
-        return invalidKeyName(operation);
-    const Options options =
-        parseOptions(arguments.mid(1), {QStringLiteral("v")},
-                     {QStringLiteral("ve"), QStringLiteral("va"), QStringLiteral("f"),
-                      QStringLiteral("reg:32"), QStringLiteral("reg:64")});
+    Options options;
+    const int failed = parseCommandLine(
+        operation, arguments, 1, {QStringLiteral("v")},
+        {QStringLiteral("ve"), QStringLiteral("va"), QStringLiteral("f")}, &options, &path);
+    if (failed >= 0)
+        return failed;
     const int valueOptions =
         int(options.has("v")) + int(options.has("ve")) + int(options.has("va"));
-    if (!options.valid || !viewFromOptions(options, &m_view) || valueOptions > 1)
+    if (valueOptions > 1)
         return syntaxError(operation);
     const bool force = options.has("f");
 
@@ -440,29 +437,20 @@ int RegCommand::remove(const QStringList& arguments)
         if (path.subKey().isEmpty())
             return invalidKeyName(operation);
         RegKey target;
-        LONG result = target.open(path.root(), path.subKey(), KEY_READ | m_view);
-        if (result != ERROR_SUCCESS)
-            return registryError(result);
+        const LONG opened = target.open(path, KEY_READ | m_view);
+        if (opened != ERROR_SUCCESS)
+            return registryError(opened);
         target.close();
-        if (!force &&
-            !confirm(
-                QStringLiteral("Permanently delete the registry key %1").arg(path.fullName()))) {
-            m_out << cancelledText << "\n";
+        if (!confirmed(
+                force,
+                QStringLiteral("Permanently delete the registry key %1").arg(path.fullName())))
             return 1;
-        }
-        // Delete through the parent opened in the chosen view, so that the
-        // key removed is the one the view shows.
-        const int split = path.subKey().lastIndexOf(QLatin1Char('\\'));
-        RegKey parent;
-        result = parent.open(path.root(), split < 0 ? QString() : path.subKey().left(split),
-                             KEY_READ | m_view);
-        if (result == ERROR_SUCCESS)
-            result = deleteTree(parent.handle(), path.subKey().mid(split + 1));
+        const LONG result = deleteKey(path);
         return result == ERROR_SUCCESS ? success() : registryError(result);
     }
 
     RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | KEY_SET_VALUE | m_view);
+    LONG result = key.open(path, KEY_READ | KEY_SET_VALUE | m_view);
     if (result != ERROR_SUCCESS)
         return registryError(result);
     if (options.has("va")) {
@@ -470,11 +458,10 @@ int RegCommand::remove(const QStringList& arguments)
         result = key.values(&values);
         if (result != ERROR_SUCCESS)
             return registryError(result);
-        if (!force && !confirm(QStringLiteral("Delete all values under the registry key %1")
-                                   .arg(path.fullName()))) {
-            m_out << cancelledText << "\n";
+        if (!confirmed(
+                force,
+                QStringLiteral("Delete all values under the registry key %1").arg(path.fullName())))
             return 1;
-        }
         for (const RegKey::Value& value : values) {
             result = key.deleteValue(value.name);
             if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
@@ -487,13 +474,23 @@ int RegCommand::remove(const QStringList& arguments)
     result = key.value(name, &existing);
     if (result != ERROR_SUCCESS)
         return registryError(result);
-    if (!force && !confirm(QStringLiteral("Delete the registry value %1")
-                               .arg(name.isEmpty() ? QStringLiteral("(Default)") : name))) {
-        m_out << cancelledText << "\n";
+    if (!confirmed(force, QStringLiteral("Delete the registry value %1").arg(shownName(name))))
         return 1;
-    }
     result = key.deleteValue(name);
     return result == ERROR_SUCCESS ? success() : registryError(result);
+}
+
+// Deletes through the parent opened in the chosen view, so that the key
+// removed is the one the view shows.
+LONG RegCommand::deleteKey(const RegKeyPath& path)
+{
+    const int split = path.subKey().lastIndexOf(QLatin1Char('\\'));
+    RegKey parent;
+    LONG result = parent.open(path.root(), split < 0 ? QString() : path.subKey().left(split),
+                              KEY_READ | m_view);
+    if (result == ERROR_SUCCESS)
+        result = deleteTree(parent.handle(), path.subKey().mid(split + 1));
+    return result;
 }
 
 LONG RegCommand::deleteTree(HKEY parent, const QString& name)
@@ -517,21 +514,16 @@ LONG RegCommand::deleteTree(HKEY parent, const QString& name)
 
 int RegCommand::exportKey(const QStringList& arguments)
 {
-    const QString operation = QStringLiteral("EXPORT");
-    if (arguments.size() < 2)
-        return syntaxError(operation);
     RegKeyPath path;
-    if (!path.parse(arguments[0]))
-        return invalidKeyName(operation);
+    Options options;
+    const int failed = parseCommandLine(QStringLiteral("EXPORT"), arguments, 2, {},
+                                        {QStringLiteral("y")}, &options, &path);
+    if (failed >= 0)
+        return failed;
     const QString fileName = arguments[1];
-    const Options options =
-        parseOptions(arguments.mid(2), {},
-                     {QStringLiteral("y"), QStringLiteral("reg:32"), QStringLiteral("reg:64")});
-    if (!options.valid || !viewFromOptions(options, &m_view))
-        return syntaxError(operation);
 
     RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | m_view);
+    LONG result = key.open(path, KEY_READ | m_view);
     if (result != ERROR_SUCCESS)
         return registryError(result);
     key.close();
@@ -541,11 +533,10 @@ int RegCommand::exportKey(const QStringList& arguments)
         return registryError(result);
     text += QStringLiteral("\r\n");
 
-    if (QFileInfo::exists(fileName) && !options.has("y") &&
-        !confirm(QStringLiteral("File %1 already exists. Overwrite").arg(fileName))) {
-        m_out << cancelledText << "\n";
+    if (QFileInfo::exists(fileName) &&
+        !confirmed(options.has("y"),
+                   QStringLiteral("File %1 already exists. Overwrite").arg(fileName)))
         return 1;
-    }
     // Written aside and renamed, so an existing file is never left half-replaced.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(RegFileWriter::encode(text)) < 0 ||
@@ -558,14 +549,12 @@ int RegCommand::exportKey(const QStringList& arguments)
 
 int RegCommand::importFile(const QStringList& arguments)
 {
-    const QString operation = QStringLiteral("IMPORT");
-    if (arguments.isEmpty())
-        return syntaxError(operation);
+    Options options;
+    const int failed =
+        parseCommandLine(QStringLiteral("IMPORT"), arguments, 1, {}, {}, &options, nullptr);
+    if (failed >= 0)
+        return failed;
     const QString fileName = arguments[0];
-    const Options options =
-        parseOptions(arguments.mid(1), {}, {QStringLiteral("reg:32"), QStringLiteral("reg:64")});
-    if (!options.valid || !viewFromOptions(options, &m_view))
-        return syntaxError(operation);
 
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -583,27 +572,21 @@ int RegCommand::importFile(const QStringList& arguments)
         RegKey key;
         switch (change.kind) {
         case RegFileReader::Change::CreateKey:
-            result = key.create(change.key.root(), change.key.subKey(), KEY_WRITE | m_view);
+            result = key.create(change.key, KEY_WRITE | m_view);
             break;
-        case RegFileReader::Change::DeleteKey: {
-            const QString subKey = change.key.subKey();
-            const int split = subKey.lastIndexOf(QLatin1Char('\\'));
-            result = key.open(change.key.root(), split < 0 ? QString() : subKey.left(split),
-                              KEY_READ | m_view);
-            if (result == ERROR_SUCCESS)
-                result = deleteTree(key.handle(), subKey.mid(split + 1));
+        case RegFileReader::Change::DeleteKey:
+            result = deleteKey(change.key);
             // Removing a key that is already gone is what the file asked for.
             if (result == ERROR_FILE_NOT_FOUND)
                 result = ERROR_SUCCESS;
             break;
-        }
         case RegFileReader::Change::SetValue:
-            result = key.create(change.key.root(), change.key.subKey(), KEY_WRITE | m_view);
+            result = key.create(change.key, KEY_WRITE | m_view);
             if (result == ERROR_SUCCESS)
                 result = key.setValue(change.valueName, change.type, change.data);
             break;
         case RegFileReader::Change::DeleteValue:
-            result = key.open(change.key.root(), change.key.subKey(), KEY_SET_VALUE | m_view);
+            result = key.open(change.key, KEY_SET_VALUE | m_view);
             if (result == ERROR_SUCCESS)
                 result = key.deleteValue(change.valueName);
             if (result == ERROR_FILE_NOT_FOUND)

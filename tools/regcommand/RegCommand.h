@@ -18,6 +18,8 @@ public:
                    QTextStream& err);
 
 private:
+    struct Options;
+
     RegCommand(QTextStream& in, QTextStream& out, QTextStream& err);
 
     int dispatch(const QStringList& arguments);
@@ -31,9 +33,18 @@ private:
     int searchValue(const RegKeyPath& path, const QString& name, bool recursive);
     LONG printKeyBlock(const RegKeyPath& path, bool recursive, int* matches);
     LONG findValueBelow(const RegKeyPath& path, const QString& name, int* matches);
+    LONG deleteKey(const RegKeyPath& path);
     LONG deleteTree(HKEY parent, const QString& name);
     QString valueLine(const QString& name, DWORD type, const QByteArray& data) const;
 
+    // The leading arguments (the key first, when key is given), then the
+    // options; /reg:32 and /reg:64 are always allowed and set the view.
+    // -1 for a sound line, else the exit code of the error already reported.
+    int parseCommandLine(const QString& operation, const QStringList& arguments, int leading,
+                         const QStringList& withValue, QStringList flags, Options* options,
+                         RegKeyPath* key);
+    // true when forced or answered Yes; a No is reported as a cancellation.
+    bool confirmed(bool force, const QString& question);
     bool confirm(const QString& question);
     int syntaxError(const QString& operation);
     int invalidKeyName(const QString& operation);

@@ -68,24 +68,14 @@ QString RegFileWriter::valueLine(const QString& name, DWORD type, const QByteArr
 
 LONG RegFileWriter::appendTree(const RegKeyPath& path, REGSAM view, QString* text)
 {
-    RegKey key;
-    LONG result = key.open(path.root(), path.subKey(), KEY_READ | view);
+    RegKey::Contents contents;
+    LONG result = RegKey::readContents(path, view, &contents);
     if (result != ERROR_SUCCESS)
         return result;
-    QList<RegKey::Value> values;
-    result = key.values(&values);
-    if (result != ERROR_SUCCESS)
-        return result;
-    QStringList children;
-    result = key.subKeyNames(&children);
-    if (result != ERROR_SUCCESS)
-        return result;
-    key.close();
-
     *text += lineBreak + QLatin1Char('[') + path.fullName() + QLatin1Char(']') + lineBreak;
-    for (const RegKey::Value& value : values)
+    for (const RegKey::Value& value : contents.values)
         *text += valueLine(value.name, value.type, value.data) + lineBreak;
-    for (const QString& child : children) {
+    for (const QString& child : contents.subKeyNames) {
         result = appendTree(path.child(child), view, text);
         // A subkey deleted by another process meanwhile is simply not exported.
         if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)

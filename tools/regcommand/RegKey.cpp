@@ -18,38 +18,43 @@ LPCWSTR RegKey::wide(const QString& text)
     return reinterpret_cast<LPCWSTR>(text.utf16());
 }
 
-LONG RegKey::open(HKEY parent, const QString& subKey, REGSAM access)
+bool RegKey::wrapRoot(HKEY parent, const QString& subKey)
 {
-    close();
-    if (subKey.isEmpty() && isPredefinedRoot(parent)) {
-        m_handle = parent;
-        return ERROR_SUCCESS;
-    }
-    HKEY opened = nullptr;
-    const LONG result = RegOpenKeyExW(parent, wide(subKey), 0, access, &opened);
+    if (!subKey.isEmpty() || !isPredefinedRoot(parent))
+        return false;
+    m_handle = parent;
+    return true;
+}
+
+LONG RegKey::adopt(LONG result, HKEY handle)
+{
     if (result == ERROR_SUCCESS) {
-        m_handle = opened;
+        m_handle = handle;
         m_owned = true;
     }
     return result;
 }
 
+LONG RegKey::open(HKEY parent, const QString& subKey, REGSAM access)
+{
+    close();
+    if (wrapRoot(parent, subKey))
+        return ERROR_SUCCESS;
+    HKEY opened = nullptr;
+    const LONG result = RegOpenKeyExW(parent, wide(subKey), 0, access, &opened);
+    return adopt(result, opened);
+}
+
 LONG RegKey::create(HKEY parent, const QString& subKey, REGSAM access)
 {
     close();
-    if (subKey.isEmpty() && isPredefinedRoot(parent)) {
-        m_handle = parent;
+    if (wrapRoot(parent, subKey))
         return ERROR_SUCCESS;
-    }
     HKEY created = nullptr;
     DWORD disposition = 0;
     const LONG result = RegCreateKeyExW(parent, wide(subKey), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                         access, nullptr, &created, &disposition);
-    if (result == ERROR_SUCCESS) {
-        m_handle = created;
-        m_owned = true;
-    }
-    return result;
+    return adopt(result, created);
 }
 
 void RegKey::close()
@@ -58,6 +63,17 @@ void RegKey::close()
         RegCloseKey(m_handle);
     m_handle = nullptr;
     m_owned = false;
+}
+
+LONG RegKey::readContents(const RegKeyPath& path, REGSAM view, Contents* contents)
+{
+    RegKey key;
+    LONG result = key.open(path, KEY_READ | view);
+    if (result == ERROR_SUCCESS)
+        result = key.values(&contents->values);
+    if (result == ERROR_SUCCESS)
+        result = key.subKeyNames(&contents->subKeyNames);
+    return result;
 }
 
 LONG RegKey::subKeyNames(QStringList* names) const

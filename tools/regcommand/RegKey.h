@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RegKeyPath.h"
 #include "WinApi.h"
 
 #include <QByteArray>
@@ -20,6 +21,11 @@ public:
         DWORD type = REG_NONE;
         QByteArray data;
     };
+    struct Contents
+    {
+        QList<Value> values;
+        QStringList subKeyNames;
+    };
 
     RegKey() = default;
     ~RegKey();
@@ -27,7 +33,15 @@ public:
     RegKey& operator=(const RegKey&) = delete;
 
     LONG open(HKEY parent, const QString& subKey, REGSAM access);
+    LONG open(const RegKeyPath& path, REGSAM access)
+    {
+        return open(path.root(), path.subKey(), access);
+    }
     LONG create(HKEY parent, const QString& subKey, REGSAM access);
+    LONG create(const RegKeyPath& path, REGSAM access)
+    {
+        return create(path.root(), path.subKey(), access);
+    }
     void close();
     HKEY handle() const { return m_handle; }
 
@@ -39,10 +53,17 @@ public:
     LONG setValue(const QString& name, DWORD type, const QByteArray& data);
     LONG deleteValue(const QString& name);
 
+    // Opens the key for reading in view and lists its values and subkeys.
+    static LONG readContents(const RegKeyPath& path, REGSAM view, Contents* contents);
+
     static bool isPredefinedRoot(HKEY key);
     static LPCWSTR wide(const QString& text);
 
 private:
+    // A root asked for by itself is wrapped, not opened.
+    bool wrapRoot(HKEY parent, const QString& subKey);
+    LONG adopt(LONG result, HKEY handle);
+
     HKEY m_handle = nullptr;
     bool m_owned = false;
 };
