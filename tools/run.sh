@@ -7,9 +7,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
-sh "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build"
-cmake --build "$build" -j2
+sh "$root/tools/build.sh"
 
 host="${VEXOR_HOST_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/vexor-host}"
 export VEXOR_HOST_DIR="$host"

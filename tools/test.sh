@@ -6,8 +6,6 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
-sh "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build"
-cmake --build "$build" -j2
+sh "$root/tools/build.sh"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure
