@@ -1,7 +1,8 @@
 #!/bin/sh
 # Times the registry conformance scenarios under Wine and on the simulated
-# host, each in a fresh temporary registry, and prints the mean time per call
-# for both and their ratio (below 1: the simulated host is faster).
+# host, each in a fresh temporary registry, and prints the mean, median and
+# 99th percentile time per call for both and the ratio of the means (below 1:
+# the simulated host is faster).
 #
 # usage: run-bench.sh NATIVE_PROGRAM WINDOWS_PROGRAM [ROUNDS]
 set -u
@@ -33,12 +34,14 @@ echo "Timing $rounds rounds on the simulated host..." >&2
 "$native" --time "$rounds" "$host_scenario_files" >"$work/host.txt" ||
     fail "the simulated host run failed"
 
-echo "Registry calls of the conformance scenarios, $rounds rounds; mean microseconds per call."
+echo "Registry calls of the conformance scenarios, $rounds rounds; microseconds per call"
+echo "(mean, median and 99th percentile)."
 awk '
-    FNR == NR { wineCalls[$1] = $2; wineMean[$1] = $3; next }
-    { hostCalls[$1] = $2; hostMean[$1] = $3; names[$1] = 1 }
+    FNR == NR { wineCalls[$1] = $2; wineMean[$1] = $3; wineMedian[$1] = $4; wineP99[$1] = $5; next }
+    { hostCalls[$1] = $2; hostMean[$1] = $3; hostMedian[$1] = $4; hostP99[$1] = $5; names[$1] = 1 }
     END {
-        printf "%-20s %9s %12s %12s %10s\n", "call", "calls", "Wine", "host", "host/Wine"
+        printf "%-20s %9s %10s %10s %10s %10s %10s %10s %10s\n", "call", "calls", "Wine mean",
+               "host mean", "host/Wine", "Wine med", "host med", "Wine p99", "host p99"
         for (name in wineCalls) names[name] = 1
         n = 0
         for (name in names) sorted[++n] = name
@@ -50,11 +53,13 @@ awk '
             name = sorted[i]
             w = wineMean[name] + 0; h = hostMean[name] + 0
             ratio = w > 0 ? sprintf("%.2f", h / w) : "-"
-            printf "%-20s %9d %12.2f %12.2f %10s\n", name, hostCalls[name], w, h, ratio
+            printf "%-20s %9d %10.2f %10.2f %10s %10.2f %10.2f %10.2f %10.2f\n", name,
+                   hostCalls[name], w, h, ratio, wineMedian[name], hostMedian[name],
+                   wineP99[name], hostP99[name]
             wineTotal += w * wineCalls[name]; hostTotal += h * hostCalls[name]
         }
         # Parenthesised: a bare ">" in a printf argument list redirects the line.
-        printf "%-20s %9s %12.0f %12.0f %10s\n", "all calls (total us)", "",
+        printf "%-20s %9s %10.0f %10.0f %10s\n", "all calls (total us)", "",
                wineTotal, hostTotal, (wineTotal > 0 ? sprintf("%.2f", hostTotal / wineTotal) : "-")
     }
 ' "$work/wine.txt" "$work/host.txt"

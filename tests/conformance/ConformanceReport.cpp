@@ -1,6 +1,8 @@
 #include "ConformanceReport.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 ConformanceReport::ConformanceReport(bool timing) : timingMode(timing) {}
 
@@ -20,10 +22,19 @@ void ConformanceReport::check(const std::string& label, const std::string& call,
 void ConformanceReport::printTimings() const
 {
     for (const auto& entry : timings) {
-        const double mean = entry.second.calls ? double(entry.second.nanoseconds) /
-                                                     double(entry.second.calls) / 1000.0
-                                               : 0.0;
-        std::printf("%s %lld %.2f\n", entry.first.c_str(), entry.second.calls, mean);
+        std::vector<long long> sorted = entry.second;
+        std::sort(sorted.begin(), sorted.end());
+        const size_t calls = sorted.size();
+        const long long total = std::accumulate(sorted.begin(), sorted.end(), 0LL);
+        // Nearest-rank percentiles: always a duration that was measured.
+        const auto percentile = [&](size_t percent) {
+            const size_t rank = (calls * percent + 99) / 100;
+            return double(sorted[rank > 0 ? rank - 1 : 0]) / 1000.0;
+        };
+        // The count as text: the Windows C runtime does not read every size
+        // modifier the way the GNU one does.
+        std::printf("%s %s %.2f %.2f %.2f\n", entry.first.c_str(), std::to_string(calls).c_str(),
+                    double(total) / double(calls) / 1000.0, percentile(50), percentile(99));
     }
     std::fflush(stdout);
 }

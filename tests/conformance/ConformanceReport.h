@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 // Collects the checks of one run. In check mode every check prints one line,
 // "label call -> result | returned", so that two implementations running the
@@ -26,10 +27,8 @@ public:
         auto result = call();
         const auto end = std::chrono::steady_clock::now();
         if (timingMode) {
-            Timing& timing = timings[api];
-            timing.calls += 1;
-            timing.nanoseconds +=
-                std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
+            timings[api].push_back(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count());
         }
         return result;
     }
@@ -38,7 +37,8 @@ public:
     void check(const std::string& label, const std::string& call, long result,
                const std::string& returned = std::string());
 
-    // "api calls mean-microseconds" per API, in name order.
+    // "api calls mean median p99" per API in microseconds, in name order: a
+    // few slow calls can make the mean far from what a call usually costs.
     void printTimings() const;
 
     // Formatting of what calls return, shared by the scenarios.
@@ -49,13 +49,8 @@ public:
     static std::string number(unsigned long long value);
 
 private:
-    struct Timing
-    {
-        long long calls = 0;
-        long long nanoseconds = 0;
-    };
-
     bool timingMode;
     int checks = 0;
-    std::map<std::string, Timing> timings;
+    // Every call's duration in nanoseconds, per API name.
+    std::map<std::string, std::vector<long long>> timings;
 };
