@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <cstring>
+
 #include <sqlite3.h>
 
 namespace {
@@ -268,6 +270,14 @@ void HostDatabase::Statement::bind(int index, const QByteArray& blob)
                           SQLITE_TRANSIENT);
 }
 
+void HostDatabase::Statement::bindUnowned(int index, const QByteArray& blob)
+{
+    static const char empty = 0;
+    if (statement)
+        sqlite3_bind_blob(statement, index, blob.isEmpty() ? &empty : blob.constData(), blob.size(),
+                          SQLITE_STATIC);
+}
+
 void HostDatabase::Statement::bindText(int index, const QString& text)
 {
     if (statement) {
@@ -319,6 +329,15 @@ QByteArray HostDatabase::Statement::blob(int column) const
     const void* data = sqlite3_column_blob(statement, column);
     const int size = sqlite3_column_bytes(statement, column);
     return QByteArray(static_cast<const char*>(data), size);
+}
+
+bool HostDatabase::Statement::blobEquals(int column, const QByteArray& data) const
+{
+    if (!statement)
+        return false;
+    const void* stored = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return size == data.size() && (size == 0 || std::memcmp(stored, data.constData(), size) == 0);
 }
 
 QString HostDatabase::Statement::text(int column) const

@@ -90,6 +90,9 @@ public:
     LONG prepareError() const { return error; }
     void bind(int index, qint64 value);
     void bind(int index, const QByteArray& blob);
+    // Binds without a copy: blob must stay unchanged until this statement is
+    // gone. Worth it for large values, which would otherwise be copied.
+    void bindUnowned(int index, const QByteArray& blob);
     void bindText(int index, const QString& text);
     void bindNull(int index);
     // Binds the values to the parameters 1, 2, ... in order.
@@ -107,6 +110,8 @@ public:
 
     qint64 integer(int column) const;
     QByteArray blob(int column) const;
+    // Compares a blob column with data without copying it out.
+    bool blobEquals(int column, const QByteArray& data) const;
     QString text(int column) const;
     bool isNull(int column) const;
 

@@ -168,27 +168,49 @@ LONG RegistryStore::setValue(qint64 key, const QByteArray& name, DWORD type, con
 {
     const QByteArray fold = foldOf(name);
     bool found = false;
-    bool same = false;
+    bool sameShape = false;
     {
-        HostDatabase::Statement existing(db, "SELECT type, data FROM reg_values"
+        // length() of a blob is read from the row header, so a value of
+        // another size or type is told apart without reading its data.
+        HostDatabase::Statement existing(db, "SELECT type, length(data) FROM reg_values"
                                              " WHERE key=? AND fold=?");
         existing.bindAll(key, fold);
         if (LONG code = existing.step(&found); code != ERROR_SUCCESS)
             return code;
-        same = found && DWORD(existing.integer(0)) == type && existing.blob(1) == data;
+        sameShape =
+            found && DWORD(existing.integer(0)) == type && existing.integer(1) == data.size();
     }
-    // Rewriting what is already there changes nothing, not even the key's
-    // time of last write, as on Wine; it costs no write to the log either.
-    if (same)
-        return ERROR_SUCCESS;
+    if (sameShape) {
+        HostDatabase::Statement stored(db, "SELECT data FROM reg_values WHERE key=? AND fold=?");
+        stored.bindAll(key, fold);
+        if (LONG code = stored.stepToRow(ERROR_FILE_NOT_FOUND); code != ERROR_SUCCESS)
+            return code;
+        // Rewriting what is already there changes nothing, not even the
+        // key's time of last write, as on Wine; it costs no write to the log
+        // either.
+        if (stored.blobEquals(0, data))
+            return ERROR_SUCCESS;
+    }
     // An existing value keeps its name's spelling and its place in the
     // enumeration order, as on Windows. An update rather than an upsert:
-    // the upsert would rewrite the row counter's page as well.
-    const LONG code = found ? run("UPDATE reg_values SET type=?, data=? WHERE key=? AND fold=?",
-                                  qint64(type), data, key, fold)
-                            : run("INSERT INTO reg_values(key, name, fold, type, data)"
-                                  " VALUES(?, ?, ?, ?, ?)",
-                                  key, name, fold, qint64(type), data);
+    // the upsert would rewrite the row counter's page as well. The data is
+    // bound without a copy; it outlives the statement.
+    LONG code = ERROR_SUCCESS;
+    if (found) {
+        HostDatabase::Statement update(
+            db, "UPDATE reg_values SET type=?, data=? WHERE key=? AND fold=?");
+        update.bind(1, qint64(type));
+        update.bindUnowned(2, data);
+        update.bind(3, key);
+        update.bind(4, fold);
+        code = update.step();
+    } else {
+        HostDatabase::Statement insert(db, "INSERT INTO reg_values(key, name, fold, type, data)"
+                                           " VALUES(?, ?, ?, ?, ?)");
+        insert.bindAll(key, name, fold, qint64(type));
+        insert.bindUnowned(5, data);
+        code = insert.step();
+    }
     if (code != ERROR_SUCCESS)
         return code;
     return touch(key);

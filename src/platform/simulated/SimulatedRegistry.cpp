@@ -320,7 +320,9 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
         return ERROR_NOACCESS;
     if (LONG code = call.begin(true); code != ERROR_SUCCESS)
         return code;
-    const QByteArray data(reinterpret_cast<const char*>(lpData), int(cbData));
+    // The caller's buffer, not a copy: it stays put for the whole call.
+    const QByteArray data =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(lpData), int(cbData));
     if (LONG code = call.store->setValue(call.key.id, valueName(lpValueName), dwType, data);
         code != ERROR_SUCCESS)
         return code;
