@@ -932,6 +932,11 @@ void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers_data()
     QByteArray flipped = first;
     flipped[0] = 'D';
     QTest::newRow("other bytes of the same length are a change") << REG_SZ << flipped << true;
+    // Far larger than a database page: the data spills over many pages.
+    QByteArray large(200000, '\0');
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char((i * 7 + 3) & 0xff);
+    QTest::newRow("a value over many pages is stored whole") << REG_BINARY << large << true;
 }
 
 void SimulatedRegistryTest::rewritingAValueChangesOnlyWhatDiffers()
