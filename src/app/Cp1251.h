@@ -7,8 +7,7 @@
 // Russian messages are kept as Windows-1251 bytes and made into text by
 // fromCp1251. The bytes are produced at compile time from readable UTF-8
 // literals: constexpr auto kDone = cp1251("Готово");
-template <std::size_t N>
-struct Cp1251Text
+template <std::size_t N> struct Cp1251Text
 {
     char bytes[N] = {};
     constexpr const char* c_str() const { return bytes; }
@@ -20,23 +19,34 @@ namespace cp1251_detail {
 constexpr char fromSpecial(char32_t cp)
 {
     switch (cp) {
-    case 0x0401: return char(0xA8); // Ё
-    case 0x0451: return char(0xB8); // ё
-    case 0x00AB: return char(0xAB); // «
-    case 0x00BB: return char(0xBB); // »
-    case 0x2013: return char(0x96); // –
-    case 0x2014: return char(0x97); // —
-    case 0x2116: return char(0xB9); // №
-    case 0x00A0: return char(0xA0); // no-break space
-    default: return 0;
+    case 0x0401:
+        return char(0xA8); // Ё
+    case 0x0451:
+        return char(0xB8); // ё
+    case 0x00AB:
+        return char(0xAB); // «
+    case 0x00BB:
+        return char(0xBB); // »
+    case 0x2013:
+        return char(0x96); // –
+    case 0x2014:
+        return char(0x97); // —
+    case 0x2116:
+        return char(0xB9); // №
+    case 0x00A0:
+        return char(0xA0); // no-break space
+    default:
+        return 0;
     }
 }
 
-[[noreturn]] inline void characterNotInCp1251() { throw "character not in Windows-1251"; }
+[[noreturn]] inline void characterNotInCp1251()
+{
+    throw "character not in Windows-1251";
+}
 } // namespace cp1251_detail
 
-template <std::size_t N>
-constexpr Cp1251Text<N> cp1251(const char (&utf8)[N])
+template <std::size_t N> constexpr Cp1251Text<N> cp1251(const char (&utf8)[N])
 {
     Cp1251Text<N> out;
     std::size_t o = 0;

@@ -14,6 +14,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// msi.h needs the types that windows.h defines.
 #include <msi.h>
 #else
 #include "SimulatedWinApi.h"
