@@ -286,12 +286,6 @@ void HostDatabase::Statement::bindText(int index, const QString& text)
     }
 }
 
-void HostDatabase::Statement::bindNull(int index)
-{
-    if (statement)
-        sqlite3_bind_null(statement, index);
-}
-
 LONG HostDatabase::Statement::step(bool* hasRow)
 {
     if (hasRow)

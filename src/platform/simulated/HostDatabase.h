@@ -94,7 +94,6 @@ public:
     // gone. Worth it for large values, which would otherwise be copied.
     void bindUnowned(int index, const QByteArray& blob);
     void bindText(int index, const QString& text);
-    void bindNull(int index);
     // Binds the values to the parameters 1, 2, ... in order.
     template <typename... Values> void bindAll(const Values&... values)
     {
