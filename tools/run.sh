@@ -22,7 +22,7 @@ if [ ! -d "$host" ] || [ -z "$(ls -A "$host" 2>/dev/null)" ]; then
 fi
 
 # The window looks for its icon in the working directory.
-cd "$build/src"
+cd "$build/src/app"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exec xvfb-run -a ./VEXOR_K_CryptoProInstaller "$@"
 fi

@@ -4,8 +4,8 @@
 #include <QMessageBox>
 
 #include "Cp1251.h"
-#include "EngineMessages.h"
 #include "InstalledMarker.h"
+#include "InstallerTexts.h"
 #include "VexorKCryptoProInstaller.h"
 
 namespace {

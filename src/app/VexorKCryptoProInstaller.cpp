@@ -1,10 +1,13 @@
 #include "VexorKCryptoProInstaller.h"
 
 #include "Cp1251.h"
+#include "HostCpuArchitecture.h"
+#include "InstallerTexts.h"
 #include "Platform.h"
 #include "ui_VexorKCryptoProInstaller.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -14,13 +17,17 @@ constexpr auto kRemovalModeTitle = cp1251("Удаление Quellon Vexor K дл
 } // namespace
 
 VexorKCryptoProInstaller::VexorKCryptoProInstaller(QWidget* parent)
-    : QMainWindow(parent),
+    : VexorKCryptoProInstaller(HostFacts::detect(hostCpuArchitecture), parent)
+{
+}
+
+VexorKCryptoProInstaller::VexorKCryptoProInstaller(const HostFacts& host, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::VEXOR_K_CryptoProInstallerClass),
       logFile(QCoreApplication::applicationDirPath() + QStringLiteral("/install.log")),
-      productCode(QStringLiteral("{407E5BA7-6406-40BF-A4DC-3654B8F584C1}")),
-      ui(new Ui::VEXOR_K_CryptoProInstallerClass)
+      engine(host,
+             [this](const QString& message, bool isError) { addLogLine(message, isError ? 1 : 0); })
 {
     ui->setupUi(this);
-    detectHost();
     // A log file that cannot be opened is not fatal: the pane still shows
     // every line.
     logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
@@ -72,6 +79,41 @@ void VexorKCryptoProInstaller::setModeTitle(bool installMode)
         scrollBar->setValue(scrollBar->maximum());
     }
     setWindowTitle(fromCp1251(installMode ? kInstallModeTitle.c_str() : kRemovalModeTitle.c_str()));
+}
+
+void VexorKCryptoProInstaller::installButtonClicked()
+{
+    const ProcedureOutcome outcome = engine.install();
+    if (outcome.cancelled) {
+        // The box repeats the line that told why nothing was installed.
+        QMessageBox::critical(nullptr, fromCp1251(kInstallerBoxTitle.c_str()), outcome.closingLine);
+        return;
+    }
+    ui->installButton->setEnabled(false);
+}
+
+void VexorKCryptoProInstaller::uninstall()
+{
+    engine.uninstall();
+}
+
+void VexorKCryptoProInstaller::copyModuleFiles(const QString& payloadRoot,
+                                               const QString& targetFolder,
+                                               const QString& payloadFolder)
+{
+    engine.copyModuleFiles(payloadRoot, targetFolder, payloadFolder);
+}
+
+void VexorKCryptoProInstaller::removeRegistryKey(const QString& parentPath, const QString& keyName,
+                                                 bool onlyIfEmpty)
+{
+    engine.removeRegistryKey(parentPath, keyName, onlyIfEmpty);
+}
+
+void VexorKCryptoProInstaller::removeModuleFiles(const QString& payloadFolder,
+                                                 const QString& targetFolder)
+{
+    engine.removeModuleFiles(payloadFolder, targetFolder);
 }
 
 void VexorKCryptoProInstaller::closeButtonClicked()

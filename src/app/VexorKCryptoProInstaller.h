@@ -4,19 +4,23 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "InstallationEngine.h"
+
 namespace Ui {
 class VEXOR_K_CryptoProInstallerClass;
 }
 
-// The program's one window, and the object the installation engine runs on:
-// the install, uninstall, deployment and removal procedures are its methods
-// (defined under src/engine) and all of them report through addLogLine.
+// The program's one window: the install button, the log pane and install.log.
+// The installation itself is the engine's; the window hands it its log line
+// by line and turns its outcomes into boxes and button states.
 class VexorKCryptoProInstaller : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    // Gathers the host facts of this machine (hostCpuArchitecture).
     explicit VexorKCryptoProInstaller(QWidget* parent = nullptr);
+    explicit VexorKCryptoProInstaller(const HostFacts& host, QWidget* parent = nullptr);
     ~VexorKCryptoProInstaller() override;
 
     // One line to install.log and to the log pane; red in the pane when
@@ -26,34 +30,21 @@ public:
     // true: install mode (install button visible); false: removal mode.
     void setModeTitle(bool installMode);
 
-    // Removes an existing installation, reporting every step in the log.
-    void uninstall();
+    const HostFacts& hostFacts() const { return engine.host(); }
 
+    // The engine's procedures and steps, reporting through addLogLine.
+    void uninstall();
     void copyModuleFiles(const QString& payloadRoot, const QString& targetFolder,
                          const QString& payloadFolder);
     void removeRegistryKey(const QString& parentPath, const QString& keyName, bool onlyIfEmpty);
     void removeModuleFiles(const QString& payloadFolder, const QString& targetFolder);
-
-    // Host facts found while the window was built; empty when not found.
-    QString cspFolderPath() const { return cspFolder; }
-    QString cspFolder64Path() const { return cspFolder64; }
 
 private slots:
     void installButtonClicked();
     void closeButtonClicked();
 
 private:
-    static QString queryProductInfo(const QString& productCode);
-    void detectHost();
-
-    QString cspFolder;
-    QString cspFolder64;
-    QFile logFile;
-    QString productCode;
     Ui::VEXOR_K_CryptoProInstallerClass* ui;
-
-    // The engine logs through this, so that a procedure can tell whether any
-    // of its steps reported an error and close with the matching line.
-    void logEngineLine(const QString& message, bool isError);
-    int engineErrorLines = 0;
+    QFile logFile;
+    InstallationEngine engine;
 };

@@ -1,10 +1,13 @@
+#include "Cp1251.h"
 #include "FrameworkTranslation.h"
 #include "ModeSelection.h"
 #include "VexorKCryptoProInstaller.h"
 
 #include <clocale>
+#include <cstdio>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTextCodec>
 
 namespace {
@@ -21,13 +24,28 @@ void setRussianCRuntimeLocale()
     }
 #endif
 }
+
+// Every message of the program is kept in Windows-1251; a framework built
+// without that codec could show none of them, so say so plainly and stop.
+int refuseWithoutCp1251(int argc, char* argv[])
+{
+    const char message[] = "The installer cannot start: this build of Qt has no "
+                           "\"Windows-1251\" text codec.";
+    std::fprintf(stderr, "%s\n", message);
+    QApplication application(argc, argv);
+    QMessageBox::critical(nullptr, QStringLiteral("Quellon Vexor K"), QLatin1String(message));
+    return 1;
+}
 } // namespace
 
 int main(int argc, char* argv[])
 {
     setRussianCRuntimeLocale();
+    QTextCodec* cp1251 = cp1251Codec();
+    if (!cp1251)
+        return refuseWithoutCp1251(argc, argv);
     // The log file and every local 8-bit conversion use Windows-1251.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
+    QTextCodec::setCodecForLocale(cp1251);
 
     QApplication application(argc, argv);
     const QString translationFileName = FrameworkTranslation::fileName();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 
+#include "HostFacts.h"
 #include "WinRegistrySettings.h"
 
 namespace {
@@ -17,86 +18,109 @@ constexpr char kCarrierNameDefault[] = "VEXOR";
 constexpr char kCarrierName1[] = "VEXOR ESMART";
 constexpr char kModuleFileName[] = "vexor.dll";
 
+constexpr char kWow64Node[] = "Wow6432Node";
+
 using Group = RegistrationLayout::Group;
+using View = RegistrationLayout::View;
 using Data = RegistrationLayout::Data;
+using ModuleKey = RegistrationLayout::ModuleKey;
 
+// The parents belong to Windows and Crypto Pro: made when missing, never removed.
+constexpr char kSmartCards[] = "Microsoft/Cryptography/Calais/SmartCards";
+constexpr char kKeyCarriers[] = "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers";
+constexpr char kAppPaths[] = "Crypto Pro/Cryptography/CurrentVersion/AppPath";
+
+constexpr ModuleKey kCardVexor{kSmartCards, "VEXOR"};
+constexpr ModuleKey kCardEsmart{kSmartCards, "VEXOR_ESMART"};
+constexpr ModuleKey kKeyCarrier{kKeyCarriers, "VEXOR"};
+constexpr ModuleKey kAppPath{kAppPaths, kModuleFileName};
+
+// The smart-card types go into the native view on every host and into the
+// 32-bit view on a 64-bit host; the key carrier only into the 32-bit
+// programs' view; the native module path names the 64-bit build there.
 const QVector<RegistrationLayout::Row> kRows = {
-    {"C1", Group::SmartCards, "Microsoft/Cryptography/Calais/SmartCards/VEXOR/ATR", Data::AtrVexor},
-    {"C2", Group::SmartCards, "Microsoft/Cryptography/Calais/SmartCards/VEXOR/ATRMask",
-     Data::AtrMaskVexor},
-    {"C3", Group::SmartCards, "Microsoft/Cryptography/Calais/SmartCards/VEXOR/Crypto Provider",
-     Data::ProviderName},
-    {"C4", Group::SmartCards, "Microsoft/Cryptography/Calais/SmartCards/VEXOR_ESMART/ATR",
-     Data::AtrEsmart},
-    {"C5", Group::SmartCards, "Microsoft/Cryptography/Calais/SmartCards/VEXOR_ESMART/ATRMask",
-     Data::AtrMaskEsmart},
-    {"C6", Group::SmartCards,
-     "Microsoft/Cryptography/Calais/SmartCards/VEXOR_ESMART/Crypto Provider", Data::ProviderName},
+    {Group::SmartCards, View::Native, &kCardVexor, "ATR", Data::AtrVexor},
+    {Group::SmartCards, View::Native, &kCardVexor, "ATRMask", Data::AtrMaskVexor},
+    {Group::SmartCards, View::Native, &kCardVexor, "Crypto Provider", Data::ProviderName},
+    {Group::SmartCards, View::Native, &kCardEsmart, "ATR", Data::AtrEsmart},
+    {Group::SmartCards, View::Native, &kCardEsmart, "ATRMask", Data::AtrMaskEsmart},
+    {Group::SmartCards, View::Native, &kCardEsmart, "Crypto Provider", Data::ProviderName},
 
-    {"K1", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/Default/Name",
-     Data::CarrierNameDefault},
-    {"K2", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/Default/ATR",
-     Data::AtrVexor},
-    {"K3", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/Default/Mask",
-     Data::AtrMaskVexor},
-    {"K4", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/1/Name",
-     Data::CarrierName1},
-    {"K5", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/1/ATR",
-     Data::AtrEsmart},
-    {"K6", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/1/Mask",
-     Data::AtrMaskEsmart},
-    {"K7", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/DLL",
-     Data::ModuleFileName},
-    {"A1", Group::Route32, "Crypto Pro/Cryptography/CurrentVersion/AppPath/vexor.dll/Default",
-     Data::ModulePath},
+    {Group::Route32, View::Native, &kKeyCarrier, "Default/Name", Data::CarrierNameDefault},
+    {Group::Route32, View::Native, &kKeyCarrier, "Default/ATR", Data::AtrVexor},
+    {Group::Route32, View::Native, &kKeyCarrier, "Default/Mask", Data::AtrMaskVexor},
+    {Group::Route32, View::Native, &kKeyCarrier, "1/Name", Data::CarrierName1},
+    {Group::Route32, View::Native, &kKeyCarrier, "1/ATR", Data::AtrEsmart},
+    {Group::Route32, View::Native, &kKeyCarrier, "1/Mask", Data::AtrMaskEsmart},
+    {Group::Route32, View::Native, &kKeyCarrier, "DLL", Data::ModuleFileName},
+    {Group::Route32, View::Native, &kAppPath, "Default", Data::ModulePath},
 
-    {"K8", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/Default/Name",
-     Data::CarrierNameDefault},
-    {"K9", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/Default/ATR",
-     Data::AtrVexor},
-    {"K10", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/Default/Mask",
-     Data::AtrMaskVexor},
-    {"K11", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/1/Name",
-     Data::CarrierName1},
-    {"K12", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/1/ATR", Data::AtrEsmart},
-    {"K13", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/1/Mask",
-     Data::AtrMaskEsmart},
-    {"K14", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/KeyCarriers/VEXOR/DLL",
-     Data::ModuleFileName},
-    // The 32-bit view's module path names the 32-bit build, the native one the 64-bit build.
-    {"A3", Group::Route64,
-     "Wow6432Node/Crypto Pro/Cryptography/CurrentVersion/AppPath/vexor.dll/Default",
-     Data::ModulePath},
-    {"A2", Group::Route64, "Crypto Pro/Cryptography/CurrentVersion/AppPath/vexor.dll/Default",
-     Data::ModulePath64},
-    {"C7", Group::Route64, "Wow6432Node/Microsoft/Cryptography/Calais/SmartCards/VEXOR/ATR",
-     Data::AtrVexor},
-    {"C8", Group::Route64, "Wow6432Node/Microsoft/Cryptography/Calais/SmartCards/VEXOR/ATRMask",
-     Data::AtrMaskVexor},
-    {"C9", Group::Route64,
-     "Wow6432Node/Microsoft/Cryptography/Calais/SmartCards/VEXOR/Crypto Provider",
-     Data::ProviderName},
-    {"C10", Group::Route64, "Wow6432Node/Microsoft/Cryptography/Calais/SmartCards/VEXOR_ESMART/ATR",
-     Data::AtrEsmart},
-    {"C11", Group::Route64,
-     "Wow6432Node/Microsoft/Cryptography/Calais/SmartCards/VEXOR_ESMART/ATRMask",
-     Data::AtrMaskEsmart},
-    {"C12", Group::Route64,
-     "Wow6432Node/Microsoft/Cryptography/Calais/SmartCards/VEXOR_ESMART/Crypto Provider",
-     Data::ProviderName},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "Default/Name", Data::CarrierNameDefault},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "Default/ATR", Data::AtrVexor},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "Default/Mask", Data::AtrMaskVexor},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "1/Name", Data::CarrierName1},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "1/ATR", Data::AtrEsmart},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "1/Mask", Data::AtrMaskEsmart},
+    {Group::Route64, View::Wow64, &kKeyCarrier, "DLL", Data::ModuleFileName},
+    {Group::Route64, View::Wow64, &kAppPath, "Default", Data::ModulePath},
+    {Group::Route64, View::Native, &kAppPath, "Default", Data::ModulePath64},
+    {Group::Route64, View::Wow64, &kCardVexor, "ATR", Data::AtrVexor},
+    {Group::Route64, View::Wow64, &kCardVexor, "ATRMask", Data::AtrMaskVexor},
+    {Group::Route64, View::Wow64, &kCardVexor, "Crypto Provider", Data::ProviderName},
+    {Group::Route64, View::Wow64, &kCardEsmart, "ATR", Data::AtrEsmart},
+    {Group::Route64, View::Wow64, &kCardEsmart, "ATRMask", Data::AtrMaskEsmart},
+    {Group::Route64, View::Wow64, &kCardEsmart, "Crypto Provider", Data::ProviderName},
 };
+
+// Below the registration root, in the registry's own backslash form, with
+// a trailing backslash unless empty.
+QString viewPrefix(View view)
+{
+    return view == View::Wow64 ? QLatin1String(kWow64Node) + QLatin1Char('\\') : QString();
+}
+
+QString backslashed(const char* slashPath)
+{
+    return QString::fromLatin1(slashPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
 } // namespace
+
+QString RegistrationLayout::registrationRoot()
+{
+    return QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE");
+}
+
+QString RegistrationLayout::markerOrganization()
+{
+    return QStringLiteral("Quellon");
+}
+
+QString RegistrationLayout::markerApplication()
+{
+    return QStringLiteral("Vexor K Crypto Pro");
+}
+
+QString RegistrationLayout::markerPath()
+{
+    return QStringLiteral("Default");
+}
+
+QString RegistrationLayout::markerInstalled()
+{
+    return QStringLiteral("1");
+}
 
 const QVector<RegistrationLayout::Row>& RegistrationLayout::rows()
 {
     return kRows;
+}
+
+QString RegistrationLayout::pathOf(const Row& row)
+{
+    QString path =
+        row.view == View::Wow64 ? QLatin1String(kWow64Node) + QLatin1Char('/') : QString();
+    return path + QLatin1String(row.key->parent) + QLatin1Char('/') + QLatin1String(row.key->name) +
+           QLatin1Char('/') + QLatin1String(row.value);
 }
 
 QString RegistrationLayout::modulePathIn(const QString& folder)
@@ -104,7 +128,7 @@ QString RegistrationLayout::modulePathIn(const QString& folder)
     return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kModuleFileName));
 }
 
-QVariant RegistrationLayout::dataOf(Data data, const QString& cspFolder, const QString& cspFolder64)
+QVariant RegistrationLayout::dataOf(Data data, const HostFacts& host)
 {
     switch (data) {
     case Data::AtrVexor:
@@ -124,27 +148,46 @@ QVariant RegistrationLayout::dataOf(Data data, const QString& cspFolder, const Q
     case Data::ModuleFileName:
         return QString::fromLatin1(kModuleFileName);
     case Data::ModulePath:
-        return modulePathIn(cspFolder);
+        return modulePathIn(host.cspFolder);
     case Data::ModulePath64:
-        return modulePathIn(cspFolder64);
+        return modulePathIn(host.cspFolder64);
     }
     return QVariant();
 }
 
-void RegistrationLayout::writeGroup(WinRegistrySettings& store, Group group,
-                                    const QString& cspFolder, const QString& cspFolder64)
+void RegistrationLayout::writeGroup(WinRegistrySettings& store, Group group, const HostFacts& host)
 {
     for (const Row& row : kRows) {
         if (row.group != group)
             continue;
-        if ((row.data == Data::ModulePath && cspFolder.isEmpty()) ||
-            (row.data == Data::ModulePath64 && cspFolder64.isEmpty()))
+        if ((row.data == Data::ModulePath && host.cspFolder.isEmpty()) ||
+            (row.data == Data::ModulePath64 && host.cspFolder64.isEmpty()))
             continue;
-        store.setValue(QString::fromLatin1(row.path), dataOf(row.data, cspFolder, cspFolder64));
+        store.setValue(pathOf(row), dataOf(row.data, host));
     }
 }
 
 void RegistrationLayout::writeMarker(WinRegistrySettings& markerStore)
 {
     markerStore.setValue(markerPath(), markerInstalled());
+}
+
+QVector<RegistrationLayout::RemovalRow> RegistrationLayout::removalRows(View view)
+{
+    const QString software = registrationRoot() + QLatin1Char('\\');
+    QVector<RemovalRow> removal;
+    QVector<const ModuleKey*> seen;
+    for (const Row& row : kRows) {
+        if (row.view != view || seen.contains(row.key))
+            continue;
+        seen << row.key;
+        removal << RemovalRow{software + viewPrefix(view) + backslashed(row.key->parent),
+                              QLatin1String(row.key->name), false};
+    }
+    // The marker store works in the 32-bit view, which is Wow6432Node on a
+    // 64-bit host and the only view on a 32-bit one.
+    const QString makerParent = software + viewPrefix(view);
+    removal << RemovalRow{makerParent + markerOrganization(), markerApplication(), false}
+            << RemovalRow{makerParent.chopped(1), markerOrganization(), true};
+    return removal;
 }

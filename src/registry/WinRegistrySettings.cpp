@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "RegistryRoot.h"
 #include "ScopedRegistryKey.h"
 
 namespace {
@@ -106,32 +107,10 @@ WinRegistrySettings::WinRegistrySettings(QString path, Format format)
     if (path.startsWith(QLatin1Char('\\')))
         path.remove(0, 1);
 
-    struct RootPrefix
-    {
-        const char* prefix;
-        HKEY root;
-    };
-    const RootPrefix prefixes[] = {
-        {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {"HKCU", HKEY_CURRENT_USER},
-        {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {"HKLM", HKEY_LOCAL_MACHINE},
-        {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-        {"HKCR", HKEY_CLASSES_ROOT},
-        {"HKEY_USERS", HKEY_USERS},
-        {"HKU", HKEY_USERS},
-    };
-    for (const RootPrefix& candidate : prefixes) {
-        const QLatin1String prefix(candidate.prefix);
-        if (!path.startsWith(prefix, Qt::CaseSensitive))
-            continue;
-        if (path.size() == prefix.size())
-            addLocation(candidate.root, QString());
-        else if (path.at(prefix.size()) == QLatin1Char('\\'))
-            addLocation(candidate.root, path.mid(prefix.size() + 1));
-        // Anything else after the prefix ("HKLMX", "HKLM/...") names no root.
-        return;
-    }
+    // Root names are matched exactly: "hklm" or "HKLM/..." name no root.
+    QString subkey;
+    if (HKEY root = RegistryRoot::split(path, Qt::CaseSensitive, &subkey))
+        addLocation(root, subkey);
 }
 
 WinRegistrySettings::WinRegistrySettings(Format format, Scope scope, const QString& organization,

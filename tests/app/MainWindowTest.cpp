@@ -1,16 +1,18 @@
-#include "Cp1251.h"
-#include "VexorKCryptoProInstaller.h"
-
-#include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTextCodec>
 #include <QtTest>
 
-// The window on its own, its log file, the text conversion it relies on and
-// the payload it carries.
+#include "InstalledMarker.h"
+#include "ModeSelection.h"
+#include "RawRegistry.h"
+#include "TestHost.h"
+#include "VexorKCryptoProInstaller.h"
+
+// What the window adds to the engine: the log pane and install.log, the
+// forwards, the failure box, the install button and the start-up choice.
 namespace {
 QString logPath()
 {
@@ -23,9 +25,14 @@ QByteArray logBytes()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no install.log>");
 }
 
-QPlainTextEdit* pane(const VexorKCryptoProInstaller& window)
+QPlainTextEdit* pane(const QWidget& window)
 {
     return window.findChild<QPlainTextEdit*>(QStringLiteral("logTextEdit"));
+}
+
+QPushButton* installButton(const QWidget& window)
+{
+    return window.findChild<QPushButton*>(QStringLiteral("installButton"));
 }
 
 // Red only when every fragment of the block is red.
@@ -36,6 +43,38 @@ bool isRed(const QTextBlock& block)
         red &= it.fragment().charFormat().foreground().color() == QColor(Qt::red);
     return red;
 }
+
+// How the window looks, as one comparable line.
+QString state(const QWidget& window)
+{
+    return QStringLiteral("%1, install button %2 %3, window %4")
+        .arg(window.windowTitle())
+        .arg(installButton(window)->isHidden() ? "hidden" : "shown")
+        .arg(installButton(window)->isEnabled() ? "enabled" : "disabled")
+        .arg(window.isVisible() ? "shown" : "hidden");
+}
+
+// Presses button (Escape for NoButton) on the message box that is modal when
+// control next reaches an event loop; *seen receives "title|text".
+void answerNextBox(QMessageBox::StandardButton button, QString* seen)
+{
+    seen->clear();
+    QTimer::singleShot(0, [button, seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *seen = box->windowTitle() + QLatin1Char('|') + box->text();
+        if (button == QMessageBox::NoButton)
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            box->button(button)->click();
+    });
+}
+
+const QString kFormTitle = QStringLiteral("Установка Quellon Vexor K для Crypto Pro");
+const QString kInstallTitle = QStringLiteral("Установка Quellon Vexor K для Крипто Про");
+const QString kRemovalTitle = QStringLiteral("Удаление Quellon Vexor K для Крипто Про");
+const QString kBoxTitle = QStringLiteral("Установка Quellon Vexor K для Крипто Про!");
 } // namespace
 
 class MainWindowTest : public QObject
@@ -43,30 +82,19 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void cleanup();
-
-    void fromCp1251MakesText_data();
-    void fromCp1251MakesText();
-    void payloadFolderListsOnlyTheModule_data();
-    void payloadFolderListsOnlyTheModule();
-    void widgetsCarryNamesAndTexts_data();
-    void widgetsCarryNamesAndTexts();
     void logLineReachesPaneAndFile_data();
     void logLineReachesPaneAndFile();
     void paneKeepsLastHundredFileKeepsAll();
-    void logFileStaysInTheProgramFolder();
     void unopenableLogFileLeavesThePaneWorking();
-    void modeTitleSwitchesTitleAndInstallButton_data();
-    void modeTitleSwitchesTitleAndInstallButton();
     void newestLineStaysInViewWhenTheButtonReturns();
     void closeButtonEndsEventLoopWithZero();
+    void installButtonFollowsTheOutcome_data();
+    void installButtonFollowsTheOutcome();
+    void forwardsReachTheEngine();
+    void startUpChoice_data();
+    void startUpChoice();
 };
-
-void MainWindowTest::initTestCase()
-{
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
-}
 
 void MainWindowTest::cleanup()
 {
@@ -74,94 +102,17 @@ void MainWindowTest::cleanup()
         QDir(logPath()).removeRecursively();
 }
 
-void MainWindowTest::fromCp1251MakesText_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("an empty byte string gives empty text") << QByteArray() << QString();
-    QTest::newRow("the bytes of a Cyrillic word give that word")
-        << QByteArray("\xC7\xE0\xEA\xF0\xFB\xF2\xFC") << QStringLiteral("Закрыть");
-    QTest::newRow("yo and the number sign outside the basic block are found")
-        << QByteArray("\xA8\xB8 \xB9") << QStringLiteral("Ёё №");
-}
-
-void MainWindowTest::fromCp1251MakesText()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(fromCp1251(bytes.constData()), text);
-    // The compile-time conversion gives the same bytes.
-    if (text == QStringLiteral("Закрыть"))
-        QCOMPARE(QByteArray(cp1251("Закрыть").c_str()), bytes);
-}
-
-void MainWindowTest::payloadFolderListsOnlyTheModule_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("the 32-bit folder holds only vexor.dll") << QStringLiteral("x86");
-    QTest::newRow("the 64-bit folder holds only vexor.dll") << QStringLiteral("x64");
-}
-
-void MainWindowTest::payloadFolderListsOnlyTheModule()
-{
-    QFETCH(QString, folder);
-    // The filter the copy and removal steps list a payload folder with.
-    const QDir payload(":/VEXOR_K_CryptoProInstaller/Resources/" + folder);
-    QCOMPARE(
-        payload.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot),
-        QStringList{QStringLiteral("vexor.dll")});
-}
-
-void MainWindowTest::widgetsCarryNamesAndTexts_data()
-{
-    QTest::addColumn<QString>("objectName");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("the window has the form's title") << "VEXOR_K_CryptoProInstallerClass"
-                                                     << "Установка Quellon Vexor K для Crypto Pro";
-    QTest::newRow("the install button says Install") << "installButton"
-                                                     << "Установить";
-    QTest::newRow("the label names the progress") << "label_3"
-                                                  << "Прогресс установки/удаления:";
-    QTest::newRow("the log pane has its tool tip") << "logTextEdit"
-                                                   << "Окно лога";
-    QTest::newRow("the close button says Close") << "closeButton"
-                                                 << "Закрыть";
-}
-
-void MainWindowTest::widgetsCarryNamesAndTexts()
-{
-    QFETCH(QString, objectName);
-    QFETCH(QString, text);
-    VexorKCryptoProInstaller window;
-    QWidget* widget =
-        window.objectName() == objectName ? &window : window.findChild<QWidget*>(objectName);
-    QVERIFY2(widget, qPrintable(objectName + " is missing"));
-    QString shown = widget->windowTitle();
-    if (auto* button = qobject_cast<QPushButton*>(widget))
-        shown = button->text();
-    else if (auto* label = qobject_cast<QLabel*>(widget))
-        shown = label->text();
-    else if (widget != &window)
-        shown = widget->toolTip();
-    QCOMPARE(shown, text);
-}
-
 void MainWindowTest::logLineReachesPaneAndFile_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("isError");
     QTest::addColumn<QByteArray>("fileBytes");
-
     QTest::newRow("a normal line after an error line is plain in pane and file")
         << "Copied vexor.dll" << 0 << QByteArray("Copied vexor.dll\n");
-    QTest::newRow("an error line is red in the pane and plain in the file")
-        << "Access denied" << 1 << QByteArray("Access denied\n");
-    QTest::newRow("an error line holding markup shows its characters")
+    QTest::newRow("an error line holding markup is red and shows its characters")
         << "<b>C:\\a & b</b> <font color=\"green\">" << 1
         << QByteArray("<b>C:\\a & b</b> <font color=\"green\">\n");
-    QTest::newRow("Cyrillic is one Windows-1251 byte per letter")
-        << "Закрыть" << 0 << QByteArray("\xC7\xE0\xEA\xF0\xFB\xF2\xFC\n");
-    QTest::newRow("a Cyrillic error line is Windows-1251 in the file too")
+    QTest::newRow("a Cyrillic error line is one Windows-1251 byte per letter")
         << "Ошибка" << 1 << QByteArray("\xCE\xF8\xE8\xE1\xEA\xE0\n");
 }
 
@@ -170,6 +121,7 @@ void MainWindowTest::logLineReachesPaneAndFile()
     QFETCH(QString, message);
     QFETCH(int, isError);
     QFETCH(QByteArray, fileBytes);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
     VexorKCryptoProInstaller window;
     // A red line first, so that a colour carried over to the next line shows.
     window.addLogLine(QStringLiteral("earlier"), 1);
@@ -177,7 +129,7 @@ void MainWindowTest::logLineReachesPaneAndFile()
     const QTextBlock last = pane(window)->document()->lastBlock();
     QCOMPARE(last.text(), message);
     QCOMPARE(isRed(last), isError != 0);
-    // The line is in the file before the window is gone.
+    // The line is in the file while the window still has it open.
     QCOMPARE(logBytes(), "earlier\n" + fileBytes);
 }
 
@@ -188,25 +140,9 @@ void MainWindowTest::paneKeepsLastHundredFileKeepsAll()
         window.addLogLine(QStringLiteral("line %1").arg(i), i % 2);
     QCOMPARE(pane(window)->blockCount(), 100);
     QCOMPARE(pane(window)->document()->firstBlock().text(), QStringLiteral("line 51"));
-    QCOMPARE(pane(window)->document()->lastBlock().text(), QStringLiteral("line 150"));
     const QList<QByteArray> lines = logBytes().split('\n');
     QCOMPARE(lines.size(), 151); // the last line end leaves an empty tail
-    QCOMPARE(lines.first(), QByteArray("line 1"));
     QCOMPARE(lines.at(149), QByteArray("line 150"));
-}
-
-void MainWindowTest::logFileStaysInTheProgramFolder()
-{
-    QTemporaryDir workingDirectory;
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(workingDirectory.path()));
-    {
-        VexorKCryptoProInstaller window;
-        window.addLogLine(QStringLiteral("logged"), 0);
-    }
-    QDir::setCurrent(previous);
-    QVERIFY(!QFile::exists(workingDirectory.filePath("install.log")));
-    QCOMPARE(logBytes(), QByteArray("logged\n"));
 }
 
 void MainWindowTest::unopenableLogFileLeavesThePaneWorking()
@@ -220,29 +156,6 @@ void MainWindowTest::unopenableLogFileLeavesThePaneWorking()
     QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown\nalso shown"));
 }
 
-void MainWindowTest::modeTitleSwitchesTitleAndInstallButton_data()
-{
-    QTest::addColumn<bool>("installMode");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("removal mode hides the install button")
-        << false << "Удаление Quellon Vexor K для Крипто Про";
-    QTest::newRow("install mode shows the install button")
-        << true << "Установка Quellon Vexor K для Крипто Про";
-}
-
-void MainWindowTest::modeTitleSwitchesTitleAndInstallButton()
-{
-    QFETCH(bool, installMode);
-    QFETCH(QString, title);
-    VexorKCryptoProInstaller window;
-    window.show();
-    // Start from the opposite mode so that both switches are exercised.
-    window.setModeTitle(!installMode);
-    window.setModeTitle(installMode);
-    QCOMPARE(window.windowTitle(), title);
-    QCOMPARE(window.findChild<QPushButton*>("installButton")->isVisible(), installMode);
-}
-
 void MainWindowTest::newestLineStaysInViewWhenTheButtonReturns()
 {
     // A removal runs with the install button hidden and without returning to
@@ -250,9 +163,11 @@ void MainWindowTest::newestLineStaysInViewWhenTheButtonReturns()
     VexorKCryptoProInstaller window;
     window.setModeTitle(false);
     window.show();
+    QCOMPARE(state(window), kRemovalTitle + ", install button hidden enabled, window shown");
     for (int i = 1; i <= 40; ++i)
         window.addLogLine(QStringLiteral("line %1").arg(i), 0);
     window.setModeTitle(true);
+    QCOMPARE(state(window), kInstallTitle + ", install button shown enabled, window shown");
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QScrollBar* scrollBar = pane(window)->verticalScrollBar();
     QVERIFY(scrollBar->maximum() > 0);
@@ -271,6 +186,116 @@ void MainWindowTest::closeButtonEndsEventLoopWithZero()
     QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(!window.isVisible());
+}
+
+void MainWindowTest::installButtonFollowsTheOutcome_data()
+{
+    QTest::addColumn<bool>("withCsp");
+    QTest::addColumn<QString>("box"); // empty: no box is shown
+    QTest::addColumn<QString>("after");
+    const QString cancelled = QStringLiteral("Не найдена папка с Крипто Про! Отмена установки!");
+    QTest::newRow("an install that ran disables the button")
+        << true << QString() << kFormTitle + ", install button shown disabled, window hidden";
+    QTest::newRow("an install without Crypto Pro shows the failure box and keeps the button")
+        << false << kBoxTitle + '|' + cancelled
+        << kFormTitle + ", install button shown enabled, window hidden";
+}
+
+void MainWindowTest::installButtonFollowsTheOutcome()
+{
+    QFETCH(bool, withCsp);
+    QFETCH(QString, box);
+    QFETCH(QString, after);
+    TestHost host(QStringLiteral("x86_64"), withCsp);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    VexorKCryptoProInstaller window(host.facts());
+    QString seen;
+    answerNextBox(QMessageBox::Ok, &seen);
+    installButton(window)->click();
+    QCOMPARE(seen, box);
+    QCOMPARE(state(window), after);
+    QCOMPARE(isInstalled(), withCsp);
+    const QString last = withCsp ? "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
+                                 : box.section('|', 1);
+    QCOMPARE(pane(window)->document()->lastBlock().text(), last);
+}
+
+void MainWindowTest::forwardsReachTheEngine()
+{
+    TestHost host(QStringLiteral("i386"), true);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE", {"Gone\\"}));
+    QTemporaryDir target;
+    const QString module = QDir::toNativeSeparators(target.filePath("vexor.dll"));
+    VexorKCryptoProInstaller window(host.facts());
+    window.copyModuleFiles(":/VEXOR_K_CryptoProInstaller/Resources", target.path(), "x86");
+    QVERIFY(QFile::exists(module));
+    window.removeModuleFiles(":/VEXOR_K_CryptoProInstaller/Resources/x86", target.path());
+    QVERIFY(!QFile::exists(module));
+    window.removeRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE", "Gone", false);
+    QVERIFY(!RawRegistry::keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone"));
+    window.uninstall();
+    const QStringList lines = pane(window)->toPlainText().split('\n');
+    QCOMPARE(lines.mid(0, 4), QStringList({"Файл vexor.dll успешно скопирован!",
+                                           "Файл " + module + " успешно удален!",
+                                           "Ключ Gone успешно удален!", "Начинаем удаление..."}));
+    QCOMPARE(lines.last(), QStringLiteral("Удаление прошло успешно."));
+}
+
+void MainWindowTest::startUpChoice_data()
+{
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("exitCode"); // -1: the caller shows the window and goes on
+    QTest::addColumn<QString>("after");
+    const QString asBuilt = kFormTitle + ", install button shown enabled, window hidden";
+    QTest::newRow("without the marker nothing is asked") << false << 0 << -1 << asBuilt;
+    QTest::newRow("answering No ends at once with exit code 0")
+        << true << int(QMessageBox::No) << 0 << asBuilt;
+    QTest::newRow("closing the question with Escape ends at once with exit code 0")
+        << true << int(QMessageBox::NoButton) << 0 << asBuilt;
+    QTest::newRow("answering Yes removes in removal mode, then offers a fresh install")
+        << true << int(QMessageBox::Yes) << 0
+        << kInstallTitle + ", install button shown enabled, window shown";
+}
+
+void MainWindowTest::startUpChoice()
+{
+    QFETCH(bool, marker);
+    QFETCH(int, button);
+    QFETCH(int, exitCode);
+    QFETCH(QString, after);
+    TestHost host(QStringLiteral("x86_64"), true);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    if (marker)
+        InstallationEngine(host.facts(), nullptr).install();
+    VexorKCryptoProInstaller window(host.facts());
+    // Every line of a removal arrives in removal mode; once the event loop
+    // runs, look and end it.
+    QStringList duringRemoval;
+    QString inEventLoop;
+    connect(pane(window), &QPlainTextEdit::textChanged, &window, [&] {
+        duringRemoval << state(window);
+        if (pane(window)->document()->lastBlock().text() == "Удаление прошло успешно.")
+            QTimer::singleShot(0, &window, [&] {
+                inEventLoop = state(window);
+                window.close();
+            });
+    });
+    QString seen;
+    answerNextBox(QMessageBox::StandardButton(button), &seen);
+    QCOMPARE(ModeSelection::run(window).value_or(-1), exitCode);
+    QCoreApplication::processEvents();
+    QCOMPARE(seen, marker ? kBoxTitle + "|Quellon Vexor K для Крипто Про уже установлено! Удалить?"
+                          : QString());
+    QCOMPARE(inEventLoop.isEmpty() ? state(window) : inEventLoop, after);
+    QCOMPARE(duringRemoval.size(), button == QMessageBox::Yes ? 22 : 0);
+    duringRemoval.removeDuplicates();
+    QCOMPARE(duringRemoval.join(QString()),
+             duringRemoval.isEmpty()
+                 ? QString()
+                 : kRemovalTitle + ", install button hidden enabled, window shown");
+    QCOMPARE(isInstalled(), marker && button != QMessageBox::Yes);
 }
 
 QTEST_MAIN(MainWindowTest)

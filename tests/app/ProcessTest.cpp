@@ -1,131 +1,128 @@
 #include <QtTest>
 
-// Real process starts: the probe program (which starts the window as the
-// installer does) and the installer itself, each copied into a temporary
-// program folder of its own so that its install.log lands there.
+#include "InstallationEngine.h"
+#include "InstalledMarker.h"
+#include "SimulatedHost.h"
+#include "TestHost.h"
+
+// The real program, copied into a temporary program folder of its own (so
+// that its install.log lands there) and started on a simulated host where the
+// module is installed. A preloaded stand-in answers its message boxes.
+namespace {
+const QString kQuestion =
+    QStringLiteral("box|Установка Quellon Vexor K для Крипто Про!|Quellon "
+                   "Vexor K для Крипто Про уже установлено! Удалить?|&Да|&Нет");
+}
+
 class ProcessTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void killRightAfterLoggingKeepsEveryLine_data();
-    void killRightAfterLoggingKeepsEveryLine();
-    void installerEmptiesTheLogAtStart();
-    void questionBoxButtonsFollowSystemLocale_data();
-    void questionBoxButtonsFollowSystemLocale();
+    void answeringTheStartUpQuestion_data();
+    void answeringTheStartUpQuestion();
+    void withoutTheCodecTheInstallerRefusesToStart();
 
 private:
-    // Starts a copy of executable in the program folder, on the temporary host.
-    void start(QProcess* process, const QString& executable, const QStringList& arguments,
-               const QString& locale = QString());
+    // Starts the installer with the extra environment entries; its log file
+    // holds a stale line first, so that emptying it at start shows.
+    void start(QProcess* process, const QStringList& environment);
     QByteArray logBytes() const;
 
-    QScopedPointer<QTemporaryDir> programFolder;
-    QScopedPointer<QTemporaryDir> hostFolder;
+    QTemporaryDir programFolder;
 };
 
-void ProcessTest::init()
+void ProcessTest::start(QProcess* process, const QStringList& environment)
 {
-    programFolder.reset(new QTemporaryDir);
-    hostFolder.reset(new QTemporaryDir);
-    QVERIFY(programFolder->isValid() && hostFolder->isValid());
-}
-
-void ProcessTest::start(QProcess* process, const QString& executable, const QStringList& arguments,
-                        const QString& locale)
-{
-    const QString copy = programFolder->filePath(QFileInfo(executable).fileName());
-    QVERIFY2(QFile::exists(copy) || QFile::copy(executable, copy), qPrintable(executable));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("VEXOR_HOST_DIR"), hostFolder->path());
-    if (!locale.isEmpty()) {
-        // The framework reads the system locale from these, once per process.
-        environment.remove(QStringLiteral("LANGUAGE"));
-        environment.remove(QStringLiteral("LC_MESSAGES"));
-        environment.insert(QStringLiteral("LC_ALL"), locale);
-        environment.insert(QStringLiteral("LANG"), locale);
-    }
-    process->setProcessEnvironment(environment);
-    process->start(copy, arguments);
+    const QString program = qEnvironmentVariable("VEXOR_PROGRAM");
+    const QString copy = programFolder.filePath(QFileInfo(program).fileName());
+    QVERIFY(QFile::exists(copy) || QFile::copy(program, copy));
+    QFile log(programFolder.filePath(QStringLiteral("install.log")));
+    QVERIFY(log.open(QIODevice::WriteOnly) && log.write("a line of an earlier run\n") > 0);
+    log.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VEXOR_HOST_DIR"), SimulatedHost::folder());
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(VEXOR_BOX_ANSWERS));
+    // The framework's Russian catalogue follows the system locale.
+    env.remove(QStringLiteral("LANGUAGE"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("ru_RU.UTF-8"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("ru_RU.UTF-8"));
+    for (const QString& entry : environment)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    process->setProcessEnvironment(env);
+    process->setReadChannel(QProcess::StandardError);
+    process->start(copy, QStringList());
     QVERIFY(process->waitForStarted(30000));
 }
 
 QByteArray ProcessTest::logBytes() const
 {
-    QFile file(programFolder->filePath(QStringLiteral("install.log")));
+    QFile file(programFolder.filePath(QStringLiteral("install.log")));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no install.log>");
 }
 
-void ProcessTest::killRightAfterLoggingKeepsEveryLine_data()
+void ProcessTest::answeringTheStartUpQuestion_data()
 {
-    QTest::addColumn<int>("lineCount");
-    QTest::newRow("one line survives a kill") << 1;
-    QTest::newRow("five hundred lines survive a kill") << 500;
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("lastLine"); // empty: install.log stays empty
+    QTest::newRow("No leaves at once with an emptied log, the module still installed")
+        << "no" << QString();
+    QTest::newRow("Yes removes the module, every line in the log, before the event loop")
+        << "yes" << QStringLiteral("Удаление прошло успешно.");
 }
 
-void ProcessTest::killRightAfterLoggingKeepsEveryLine()
+void ProcessTest::answeringTheStartUpQuestion()
 {
-    QFETCH(int, lineCount);
-    QStringList arguments{QStringLiteral("log-then-wait")};
-    QByteArray expected;
-    for (int i = 1; i <= lineCount; ++i) {
-        arguments << QStringLiteral("step %1").arg(i);
-        expected += "step " + QByteArray::number(i) + '\n';
-    }
-    QProcess process;
-    start(&process, QStringLiteral(VEXOR_APP_PROBE), arguments);
-    QByteArray output;
-    while (!output.contains("logged\n") && process.waitForReadyRead(30000))
-        output += process.readAllStandardOutput();
-    QVERIFY2(output.contains("logged\n"), output.constData());
-    process.kill();
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(logBytes(), expected);
-}
-
-void ProcessTest::installerEmptiesTheLogAtStart()
-{
-    QProcess first;
-    start(&first, QStringLiteral(VEXOR_APP_PROBE), {"log-then-exit", "a line from an earlier run"});
-    QVERIFY(first.waitForFinished(30000));
-    QCOMPARE(logBytes(), QByteArray("a line from an earlier run\n"));
+    QFETCH(QString, answer);
+    QFETCH(QString, lastLine);
+    TestHost host(QStringLiteral("x86_64"), true);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    InstallationEngine(host.facts(), nullptr).install();
+    QVERIFY(isInstalled());
 
     QProcess installer;
-    start(&installer, qEnvironmentVariable("VEXOR_PROGRAM"), {});
-    QTRY_COMPARE_WITH_TIMEOUT(logBytes(), QByteArray(), 30000);
-    installer.kill();
-    installer.waitForFinished(30000);
+    start(&installer, {"VEXOR_ANSWER=" + answer});
+    QByteArray output;
+    if (lastLine.isEmpty()) {
+        QVERIFY(installer.waitForFinished(30000));
+        QCOMPARE(installer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(installer.exitCode(), 0);
+    } else {
+        while (!output.contains("event loop") && installer.waitForReadyRead(30000))
+            output += installer.readAllStandardError();
+        // Killed in its event loop, the installer must already have written every line.
+        installer.kill();
+        QVERIFY(installer.waitForFinished(30000));
+    }
+    output += installer.readAllStandardError();
+    QCOMPARE(QString::fromUtf8(output).split('\n').filter(QRegularExpression("^box\\|")),
+             QStringList{kQuestion});
+
+    const QByteArray log = logBytes();
+    QCOMPARE(log.isEmpty(), lastLine.isEmpty());
+    // Windows-1251: one byte per Cyrillic letter.
+    QVERIFY2(
+        lastLine.isEmpty() ||
+            log.endsWith(QTextCodec::codecForName("Windows-1251")->fromUnicode(lastLine + '\n')),
+        log.right(80).toHex().constData());
+    QCOMPARE(isInstalled(), lastLine.isEmpty());
 }
 
-void ProcessTest::questionBoxButtonsFollowSystemLocale_data()
+void ProcessTest::withoutTheCodecTheInstallerRefusesToStart()
 {
-    QTest::addColumn<QString>("locale");
-    QTest::addColumn<QString>("catalogue");
-    QTest::addColumn<QStringList>("buttons");
-    QTest::newRow("a Russian system locale makes the buttons Russian")
-        << "ru_RU.UTF-8"
-        << "qt_ru.qm" << QStringList{"&Да", "&Нет"};
-    QTest::newRow("a locale without a catalogue keeps the built-in texts")
-        << "C" << QString() << QStringList{"&Yes", "&No"};
-}
-
-void ProcessTest::questionBoxButtonsFollowSystemLocale()
-{
-    QFETCH(QString, locale);
-    QFETCH(QString, catalogue);
-    QFETCH(QStringList, buttons);
-    if (!catalogue.isEmpty() &&
-        !QFile::exists(QLibraryInfo::location(QLibraryInfo::TranslationsPath) + '/' + catalogue))
-        QSKIP("the framework's Russian catalogue is not installed on this machine");
-    QProcess probe;
-    start(&probe, QStringLiteral(VEXOR_APP_PROBE), {QStringLiteral("buttons")}, locale);
-    QVERIFY(probe.waitForFinished(30000));
-    QCOMPARE(probe.exitCode(), 0);
-    QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-             buttons);
+    TestHost host(QStringLiteral("x86_64"), true);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    QProcess installer;
+    start(&installer, {QStringLiteral("VEXOR_NO_CP1251=1")});
+    QVERIFY(installer.waitForFinished(30000));
+    QCOMPARE(installer.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(installer.exitCode(), 1);
+    const QString message = QStringLiteral(
+        "The installer cannot start: this build of Qt has no \"Windows-1251\" text codec.");
+    QCOMPARE(QString::fromUtf8(installer.readAllStandardError()).split('\n').filter("cannot start"),
+             QStringList({message, "box|Quellon Vexor K|" + message + "|OK"}));
+    // Nothing was started: the earlier run's log is untouched.
+    QCOMPARE(logBytes(), QByteArray("a line of an earlier run\n"));
 }
 
 QTEST_GUILESS_MAIN(ProcessTest)

@@ -474,7 +474,7 @@ void SimulatedHostTest::createKeepsAnExistingHost()
     QVERIFY(!SimulatedHost::create(hostDir->path(), options, &error));
     QVERIFY2(error.contains(QStringLiteral("x86_64")), qPrintable(error));
     QCOMPARE(SimulatedHost::architecture(), QStringLiteral("x86_64"));
-    options.architecture = QStringLiteral("arm64");
+    options.architecture = QStringLiteral("sparc");
     QVERIFY(!SimulatedHost::create(hostDir->path() + "/other", options, &error));
     QVERIFY(!QFile::exists(hostDir->path() + "/other/registry.db"));
 }

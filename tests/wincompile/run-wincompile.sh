@@ -38,7 +38,8 @@ for form in "$root"/src/*/*.ui "$root"/tools/*/*.ui; do
 done
 
 sources=""
-for pattern in src/platform/windows/*.cpp src/registry/*.cpp src/engine/*.cpp src/app/*.cpp \
+for pattern in src/platform/*.cpp src/platform/windows/*.cpp src/common/*.cpp src/registry/*.cpp \
+               src/engine/*.cpp src/app/*.cpp \
                tools/regcommand/*.cpp; do
     for source in "$root"/$pattern; do
         [ -f "$source" ] && sources="$sources $source"
@@ -51,7 +52,7 @@ for source in $sources; do
         while read -r generated; do : >"$work/generated/$generated"; done
 done
 
-includes="-I$qt -I$qt/QtCore -I$qt/QtGui -I$qt/QtWidgets -I$root/src/platform -I$root/src/registry
+includes="-I$qt -I$qt/QtCore -I$qt/QtGui -I$qt/QtWidgets -I$root/src/platform -I$root/src/common -I$root/src/registry
           -I$root/src/app -I$root/src/engine -I$root/tools/regcommand -I$work/generated"
 
 count=0

@@ -2,25 +2,10 @@
 
 #include <QStringList>
 
-namespace {
-
-struct RootName
-{
-    const char* shortName;
-    const char* fullName;
-    HKEY root;
-};
-
-} // namespace
+#include "RegistryRoot.h"
 
 bool RegKeyPath::parse(const QString& text)
 {
-    const RootName roots[] = {
-        {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-        {"HKU", "HKEY_USERS", HKEY_USERS},
-    };
     const int separator = text.indexOf(QLatin1Char('\\'));
     const QString rootText = separator < 0 ? text : text.left(separator);
     QString rest = separator < 0 ? QString() : text.mid(separator + 1);
@@ -29,16 +14,11 @@ bool RegKeyPath::parse(const QString& text)
         rest.chop(1);
     if (rest.startsWith(QLatin1Char('\\')))
         return false;
-    for (const RootName& candidate : roots) {
-        if (rootText.compare(QLatin1String(candidate.shortName), Qt::CaseInsensitive) == 0 ||
-            rootText.compare(QLatin1String(candidate.fullName), Qt::CaseInsensitive) == 0) {
-            m_root = candidate.root;
-            m_rootName = QLatin1String(candidate.fullName);
-            m_subKey = rest;
-            return true;
-        }
-    }
-    return false;
+    m_root = RegistryRoot::find(rootText, Qt::CaseInsensitive, &m_rootName);
+    if (!m_root)
+        return false;
+    m_subKey = rest;
+    return true;
 }
 
 QString RegKeyPath::fullName() const

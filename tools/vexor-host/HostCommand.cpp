@@ -68,7 +68,8 @@ int HostCommand::run(const QStringList& arguments, QTextStream& out, QTextStream
 void HostCommand::usage(QTextStream& stream)
 {
     stream << "Usage: vexor-host <command>\n"
-              "  create [--arch x86_64|i386] [--with-csp]   make the host in VEXOR_HOST_DIR\n"
+              "  create [--arch x86_64|arm64|i386] [--with-csp]\n"
+              "                                              make the host in VEXOR_HOST_DIR\n"
               "  info                                        architecture, folders, environment\n"
               "  pending                                     file operations queued for restart\n"
               "  restart                                     carry the queued operations out\n"
@@ -90,10 +91,9 @@ int HostCommand::create(const QStringList& arguments, QTextStream& out, QTextStr
             err << "vexor-host create: unexpected argument \"" << argument << "\"\n";
             return exitUsage;
         }
-        if (options.architecture != QLatin1String("x86_64") &&
-            options.architecture != QLatin1String("i386")) {
+        if (!SimulatedHost::isKnownArchitecture(options.architecture)) {
             err << "vexor-host create: unknown architecture \"" << options.architecture
-                << "\" (x86_64 or i386)\n";
+                << "\" (x86_64, arm64 or i386)\n";
             return exitUsage;
         }
     }
@@ -122,7 +122,7 @@ int HostCommand::info(QTextStream& out, QTextStream& err)
     out << "Database: " << SimulatedHost::databasePath() << '\n';
     const QString csp = SimulatedHost::cspFolder();
     out << "CSP folder: " << (csp.isEmpty() ? QStringLiteral("(none)") : csp) << '\n';
-    if (SimulatedHost::architecture() == QLatin1String("x86_64")) {
+    if (SimulatedHost::hasWow64(SimulatedHost::architecture())) {
         const QString csp64 = SimulatedHost::cspFolder64();
         out << "CSP folder (64-bit): " << (csp64.isEmpty() ? QStringLiteral("(none)") : csp64)
             << '\n';

@@ -139,3 +139,8 @@ void HostSession::mergeEnvironment(const QMap<QString, QString>& environment)
         injectedVariables.insert(entry.key(), entry.value());
     }
 }
+
+bool HostSession::isWow64Host()
+{
+    return SimulatedHost::hasWow64(architecture());
+}

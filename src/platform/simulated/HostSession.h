@@ -45,7 +45,7 @@ public:
 
     QString problem();
     QString architecture();
-    bool isWow64Host() { return architecture() == QLatin1String("x86_64"); }
+    bool isWow64Host();
 
     bool isElevated();
     void setElevated(bool on) { elevatedOverride = on; }

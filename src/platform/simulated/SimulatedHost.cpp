@@ -17,6 +17,7 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 // Plain literals: create() can run while other files' statics are still
 // being initialised (hostCpuArchitecture is filled before main).
 constexpr QLatin1String x86_64("x86_64");
+constexpr QLatin1String arm64("arm64");
 constexpr QLatin1String i386("i386");
 
 QString driveFolder(const QString& folder)
@@ -26,8 +27,9 @@ QString driveFolder(const QString& folder)
 
 QString programFiles32(const QString& folder, const QString& architecture)
 {
-    return driveFolder(folder) + (architecture == x86_64 ? QStringLiteral("/Program Files (x86)")
-                                                         : QStringLiteral("/Program Files"));
+    return driveFolder(folder) + (SimulatedHost::hasWow64(architecture)
+                                      ? QStringLiteral("/Program Files (x86)")
+                                      : QStringLiteral("/Program Files"));
 }
 
 QString programFiles64(const QString& folder)
@@ -48,10 +50,13 @@ QMap<QString, QString> defaultEnvironment(const QString& folder, const QString& 
     environment.insert(QStringLiteral("SystemRoot"), drive + QStringLiteral("/windows"));
     environment.insert(QStringLiteral("windir"), drive + QStringLiteral("/windows"));
     environment.insert(QStringLiteral("ProgramFiles"), programFiles64(folder));
-    if (architecture == x86_64) {
-        environment.insert(QStringLiteral("ProgramFiles(x86)"), programFiles32(folder, x86_64));
+    if (SimulatedHost::hasWow64(architecture)) {
+        environment.insert(QStringLiteral("ProgramFiles(x86)"),
+                           programFiles32(folder, architecture));
         environment.insert(QStringLiteral("ProgramW6432"), programFiles64(folder));
-        environment.insert(QStringLiteral("PROCESSOR_ARCHITECTURE"), QStringLiteral("AMD64"));
+        environment.insert(QStringLiteral("PROCESSOR_ARCHITECTURE"), architecture == arm64
+                                                                         ? QStringLiteral("ARM64")
+                                                                         : QStringLiteral("AMD64"));
     } else {
         environment.insert(QStringLiteral("PROCESSOR_ARCHITECTURE"), QStringLiteral("x86"));
     }
@@ -120,7 +125,7 @@ LONG layOutHost(HostDatabase& db, const QString& folder, const QString& architec
     RegistryStore store(db);
     QStringList machineKeys = {QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion"),
                                QStringLiteral("SYSTEM\\CurrentControlSet\\Control")};
-    if (architecture == x86_64)
+    if (SimulatedHost::hasWow64(architecture))
         machineKeys.append(QStringLiteral("SOFTWARE\\Wow6432Node\\Microsoft"));
     RegistryStore::KeyRow row;
     for (const QString& path : qAsConst(machineKeys)) {
@@ -205,6 +210,16 @@ QList<QPair<QString, QString>> pendingOperations()
 
 } // namespace
 
+bool SimulatedHost::isKnownArchitecture(const QString& architecture)
+{
+    return hasWow64(architecture) || architecture == i386;
+}
+
+bool SimulatedHost::hasWow64(const QString& architecture)
+{
+    return architecture == x86_64 || architecture == arm64;
+}
+
 bool SimulatedHost::create(const QString& folder, const CreateOptions& options, QString* error)
 {
     auto failWith = [error](const QString& text) {
@@ -212,8 +227,8 @@ bool SimulatedHost::create(const QString& folder, const CreateOptions& options, 
             *error = text;
         return false;
     };
-    if (options.architecture != x86_64 && options.architecture != i386)
-        return failWith(QStringLiteral("unknown architecture \"%1\" (x86_64 or i386)")
+    if (!isKnownArchitecture(options.architecture))
+        return failWith(QStringLiteral("unknown architecture \"%1\" (x86_64, arm64 or i386)")
                             .arg(options.architecture));
     const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
     if (!QDir().mkpath(absolute))
@@ -234,12 +249,12 @@ bool SimulatedHost::create(const QString& folder, const CreateOptions& options, 
             return failWith(describe(db, code));
     }
     QStringList folders = {programFiles64(absolute), driveFolder(absolute) + "/windows"};
-    if (options.architecture == x86_64)
-        folders.append(programFiles32(absolute, x86_64));
+    if (hasWow64(options.architecture))
+        folders.append(programFiles32(absolute, options.architecture));
     if (options.withCsp) {
         const QString csp = cspBelow(programFiles32(absolute, options.architecture));
         folders.append(csp);
-        if (options.architecture == x86_64)
+        if (hasWow64(options.architecture))
             folders.append(cspBelow(programFiles64(absolute)));
         // Windows Installer records a folder with its trailing separator.
         if (LONG code = registerCryptoPro(db, csp + QDir::separator()); code != ERROR_SUCCESS)

@@ -17,6 +17,11 @@ public:
         bool withCsp = false;
     };
 
+    // The architectures a host can have: "x86_64", "arm64" (both 64-bit
+    // Windows, with a 32-bit registry view under Wow6432Node) and "i386".
+    static bool isKnownArchitecture(const QString& architecture);
+    static bool hasWow64(const QString& architecture);
+
     // Makes a host in folder (or reuses an existing one, leaving its data
     // alone). false + *error on failure.
     static bool create(const QString& folder, const CreateOptions& options, QString* error);

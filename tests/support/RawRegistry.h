@@ -12,7 +12,8 @@
 class RawRegistry
 {
 public:
-    // "HKLM", "HKCU", "HKCR", "HKU" to the predefined root.
+    // A root's full or short name ("HKLM") to the predefined root; HKLM for
+    // any other text.
     static HKEY root(const QString& name);
 
     static bool keyExists(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
@@ -26,6 +27,8 @@ public:
     static bool plant(HKEY root, const QString& base, const QStringList& entries,
                       REGSAM view = KEY_WOW64_64KEY);
     // Everything below path, sorted: every subkey as "sub\key\" and every
-    // value as "sub\key\|name" ("|name" for values of path itself).
-    static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
+    // value as "sub\key\|name" ("|name" for values of path itself); withData
+    // adds " = type hex" to each value, the data as stored.
+    static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY,
+                            bool withData = false);
 };

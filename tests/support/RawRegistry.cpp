@@ -1,9 +1,8 @@
 #include "RawRegistry.h"
 
-#include <QHash>
-
 #include <vector>
 
+#include "RegistryRoot.h"
 #include "ScopedRegistryKey.h"
 
 namespace {
@@ -27,9 +26,8 @@ HKEY openKey(HKEY root, const QString& path, REGSAM rights, bool create = false)
 
 HKEY RawRegistry::root(const QString& name)
 {
-    static const QHash<QString, HKEY> roots = {
-        {"HKCU", HKEY_CURRENT_USER}, {"HKCR", HKEY_CLASSES_ROOT}, {"HKU", HKEY_USERS}};
-    return roots.value(name, HKEY_LOCAL_MACHINE);
+    const HKEY root = RegistryRoot::find(name, Qt::CaseInsensitive);
+    return root ? root : HKEY_LOCAL_MACHINE;
 }
 
 bool RawRegistry::keyExists(HKEY root, const QString& path, REGSAM view)
@@ -80,7 +78,7 @@ bool RawRegistry::plant(HKEY root, const QString& base, const QStringList& entri
     return true;
 }
 
-QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view)
+QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool withData)
 {
     QStringList entries;
     const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
@@ -92,8 +90,13 @@ QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view)
     for (DWORD index = 0;
          key.isOpen() && RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
                                        nullptr, nullptr) == ERROR_SUCCESS;
-         ++index, length = DWORD(buffer.size()))
+         ++index, length = DWORD(buffer.size())) {
         entries << QLatin1Char('|') + name();
+        DWORD type = 0;
+        QByteArray data;
+        if (withData && query(root, path, name(), &type, &data, view))
+            entries.last() += QStringLiteral(" = %1 %2").arg(type).arg(QLatin1String(data.toHex()));
+    }
     length = DWORD(buffer.size());
     for (DWORD index = 0;
          key.isOpen() && RegEnumKeyExW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
@@ -101,7 +104,7 @@ QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view)
          ++index, length = DWORD(buffer.size())) {
         const QString subkey = name();
         entries << subkey + QLatin1Char('\\');
-        for (const QString& below : tree(root, path + QLatin1Char('\\') + subkey, view))
+        for (const QString& below : tree(root, path + QLatin1Char('\\') + subkey, view, withData))
             entries << subkey + QLatin1Char('\\') + below;
     }
     entries.sort();

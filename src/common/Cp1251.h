@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QTextCodec;
+
 // Russian messages are kept as Windows-1251 bytes and made into text by
 // fromCp1251. The bytes are produced at compile time from readable UTF-8
 // literals: constexpr auto kDone = cp1251("Готово");
@@ -80,6 +82,10 @@ template <std::size_t N> constexpr Cp1251Text<N> cp1251(const char (&utf8)[N])
     return out;
 }
 
+// The framework's codec named "Windows-1251"; null when the framework was
+// built without it.
+QTextCodec* cp1251Codec();
+
 // The text that the codec "Windows-1251" makes of a NUL-terminated byte
-// string. The codec is looked up on every call.
+// string. The codec is looked up on every call; without it the text is empty.
 QString fromCp1251(const char* bytes);

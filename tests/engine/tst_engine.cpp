@@ -1,0 +1,601 @@
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include "InstallationEngine.h"
+#include "InstalledMarker.h"
+#include "RawRegistry.h"
+#include "SimulatedHost.h"
+#include "TestHost.h"
+
+// The simulated host deletes and shows every key an administrator asks for;
+// a key that the system refuses to delete (held open by a service on
+// Windows), or to show, is stood in for by link-time wrappers.
+namespace {
+QString refusedDeletion; // a subkey name
+QString refusedReading;  // the end of a key path opened for reading
+} // namespace
+
+extern "C" {
+LONG __real_RegDeleteKeyW(HKEY key, LPCWSTR subkey);
+LONG __real_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result);
+
+LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
+{
+    if (subkey && !refusedDeletion.isEmpty() &&
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(subkey)) == refusedDeletion)
+        return ERROR_ACCESS_DENIED;
+    return __real_RegDeleteKeyW(key, subkey);
+}
+
+LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result)
+{
+    if (subkey && !refusedReading.isEmpty() &&
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(subkey)).endsWith(refusedReading)) {
+        *result = nullptr;
+        return ERROR_ACCESS_DENIED;
+    }
+    return __real_RegOpenKeyExW(key, subkey, options, access, result);
+}
+}
+
+namespace {
+enum Setup
+{
+    Fresh,
+    ModulesPresent,
+    ModuleInUse,
+    ModulesDeletedByHand,
+    AnotherProductOfTheMaker,
+    NoProgramW6432,
+    NoCryptoPro,
+    SecondRemoval,
+    KeyHidden,
+    NotElevated
+};
+
+const QByteArray kOlderBuild("an older build left in place");
+// Stand for the module paths, which depend on the host folder.
+const QString kModule32 = QStringLiteral("{module32}");
+const QString kModule64 = QStringLiteral("{module64}");
+
+QString red(const QString& line)
+{
+    return QStringLiteral("[red] ") + line;
+}
+
+const QString kCopied = QStringLiteral("Файл vexor.dll успешно скопирован!");
+const QString kNotCopied = red("Файл vexor.dll не получилось скопировать! Destination file exists");
+const QString kNot64 =
+    red("Не удалось скопировать библиотеку Quellon Vexor K для КриптоПро(64-бита)!");
+const QString kNo64BitFolder = red("Не найдена папка с Крипто Про(64-бита)!");
+const QString kDone = QStringLiteral("Успешно!");
+const QString kInstalled =
+    QStringLiteral("Библиотеки Quellon Vexor K для КриптоПро успешно установлены!");
+const QString kInstalledWithErrors =
+    red("Установка Quellon Vexor K для КриптоПро завершена с ошибками!");
+const QString kRemoved = QStringLiteral("Удаление прошло успешно.");
+const QString kRemovedWithErrors = red("Удаление завершено с ошибками!");
+const QStringList kNativeKeys{"VEXOR",     "VEXOR_ESMART",       "VEXOR",
+                              "vexor.dll", "Vexor K Crypto Pro", "Quellon"};
+const QStringList k32BitViewKeys{"VEXOR",        "vexor.dll",          "VEXOR",
+                                 "VEXOR_ESMART", "Vexor K Crypto Pro", "Quellon"};
+
+// The install log around what depends on the host: the 32-bit copy, the
+// 64-bit copy and its verdict (64-bit hosts only), the registration's verdict
+// and the closing lines.
+QStringList installLog(const QString& copy32, const QStringList& copy64, const QString& registered,
+                       const QStringList& closing)
+{
+    QStringList lines{"Начинаем установку...",
+                      "Копирование библиотеки Quellon Vexor K для КриптоПро!", copy32};
+    if (!copy64.isEmpty())
+        lines << "Копирование библиотеки Quellon Vexor K для КриптоПро(64-бита)!" << copy64;
+    return lines << "Регистрация библиотеки Quellon Vexor K для КриптоПро!" << registered
+                 << closing;
+}
+
+// The removal log around the folder steps and the key rows; files64 and
+// keys32 are empty when the host has no such step.
+QStringList uninstallLog(const QStringList& files32, const QStringList& files64,
+                         const QStringList& nativeKeys, const QStringList& keys32,
+                         const QString& closing)
+{
+    QStringList lines{"Начинаем удаление...", "Удаление библиотеки Quellon Vexor K для КриптоПро!"};
+    lines << files32;
+    if (!files64.isEmpty())
+        lines << "Удаление библиотеки Quellon Vexor K для КриптоПро(64-бита)!" << files64
+              << "Удаление библиотеки Quellon Vexor K для КриптоПро(64-бита) закончено!";
+    lines << "Удаление библиотеки Quellon Vexor K для КриптоПро закончено!"
+          << "Отмена регистрации библиотек PKCS Quellon Vexor K!" << nativeKeys;
+    if (!keys32.isEmpty())
+        lines << "Отмена регистрации библиотеки Quellon Vexor K для КриптоПро(64-бита)!" << keys32;
+    return lines << closing;
+}
+
+// One line per key row: in outcomes, '.' removed, 'r' refused (red), '-' not logged.
+QStringList keys(const QStringList& names, const char* outcomes)
+{
+    QStringList lines;
+    for (int i = 0; i < names.size(); ++i) {
+        if (outcomes[i] == '.')
+            lines << QStringLiteral("Ключ %1 успешно удален!").arg(names[i]);
+        else if (outcomes[i] == 'r')
+            lines << red(QStringLiteral("Ключ %1 не получилось удалить!").arg(names[i]));
+    }
+    return lines;
+}
+
+QString fileLine(const char* message, const QString& module)
+{
+    return QString::fromUtf8(message).arg(module);
+}
+
+QString valueLine(const QString& path, DWORD type, const QByteArray& data)
+{
+    return QStringLiteral("%1 = %2 %3").arg(path).arg(type).arg(QLatin1String(data.toHex()));
+}
+
+QString textLine(const QString& path, const QString& text)
+{
+    // UTF-16 code units and the terminating NUL, as REG_SZ keeps them.
+    return valueLine(
+        path, REG_SZ,
+        QByteArray(reinterpret_cast<const char*>(text.utf16()), (text.size() + 1) * 2));
+}
+
+// Every value of a complete registration, as RawRegistry words them, so that
+// a wrong path, type or byte in the engine's table shows. Without cspFolder64
+// the native module path is left out.
+QStringList expectedRegistration(bool host64, const HostFacts& host)
+{
+    const auto module = [](const QString& folder) {
+        return QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
+    };
+    const QString provider =
+        QStringLiteral("Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider");
+    const char* atr[] = {"3B9E00008031C0655A5100000072F7418107", "3B9796008073F7C1808105"};
+    const char* mask[] = {"FFFF0000FFFFFFFFFFFF300000FFFFFFFFFF", "FFFFFFFFFFFFFFFFFFFFFF"};
+    const QString wow = host64 ? QStringLiteral("Wow6432Node\\") : QString();
+    const QString cryptoPro = wow + QStringLiteral("Crypto Pro\\Cryptography\\CurrentVersion\\");
+    QStringList cardPlaces{QStringLiteral("Microsoft\\Cryptography\\Calais\\SmartCards\\")};
+    if (host64)
+        cardPlaces << wow + cardPlaces.first();
+    QStringList lines;
+    for (const QString& cards : cardPlaces) {
+        for (int i = 0; i < 2; ++i) {
+            const QString card = cards + (i ? "VEXOR_ESMART\\|" : "VEXOR\\|");
+            lines << valueLine(card + "ATR", REG_BINARY, QByteArray::fromHex(atr[i]))
+                  << valueLine(card + "ATRMask", REG_BINARY, QByteArray::fromHex(mask[i]))
+                  << textLine(card + "Crypto Provider", provider);
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        const QString entry = cryptoPro + "KeyCarriers\\VEXOR\\" + (i ? "1\\|" : "Default\\|");
+        lines << textLine(entry + "Name", i ? "VEXOR ESMART" : "VEXOR")
+              << valueLine(entry + "ATR", REG_BINARY, QByteArray::fromHex(atr[i]))
+              << valueLine(entry + "Mask", REG_BINARY, QByteArray::fromHex(mask[i]));
+    }
+    lines << textLine(cryptoPro + "KeyCarriers\\VEXOR\\|DLL", "vexor.dll")
+          << textLine(cryptoPro + "AppPath\\vexor.dll\\|", module(host.cspFolder))
+          << textLine(wow + "Quellon\\Vexor K Crypto Pro\\|", "1");
+    if (host64 && !host.cspFolder64.isEmpty())
+        lines << textLine("Crypto Pro\\Cryptography\\CurrentVersion\\AppPath\\vexor.dll\\|",
+                          module(host.cspFolder64));
+    lines.sort();
+    return lines;
+}
+
+// The lines of after that before does not have (both sorted).
+QStringList added(const QStringList& before, const QStringList& after)
+{
+    QStringList lines;
+    std::set_difference(after.cbegin(), after.cend(), before.cbegin(), before.cend(),
+                        std::back_inserter(lines));
+    return lines;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Capabilities belong to the calling thread; the engine deletes on this one.
+bool setPermissionOverride(bool on)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bit = 1u << CAP_DAC_OVERRIDE;
+    data[0].effective = on ? data[0].effective | bit : data[0].effective & ~bit;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+// An engine on the facts of the current host whose every line lands in lines,
+// red ones marked as red() marks them.
+struct RecordingEngine
+{
+    explicit RecordingEngine(const HostFacts& host)
+        : engine(host, [this](const QString& message, bool isError) {
+              lines << (isError ? red(message) : message);
+          })
+    {
+    }
+    QStringList lines;
+    InstallationEngine engine;
+};
+} // namespace
+
+class EngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void installWritesTheRoute_data();
+    void installWritesTheRoute();
+    void installWithoutCspFolderIsCancelled_data();
+    void installWithoutCspFolderIsCancelled();
+    void uninstallRemovesWhatWasInstalled_data();
+    void uninstallRemovesWhatWasInstalled();
+    void onlyTheTextOneMeansInstalled_data();
+    void onlyTheTextOneMeansInstalled();
+    void hostDetectionFindsTheFolders_data();
+    void hostDetectionFindsTheFolders();
+};
+
+void EngineTest::installWritesTheRoute_data()
+{
+    QTest::addColumn<QString>("architecture");
+    QTest::addColumn<int>("setup");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList route64 = installLog(kCopied, {kCopied, kDone}, kDone, {kInstalled});
+    QTest::newRow("a 64-bit host gets both builds and the 22 values of its route")
+        << "x86_64" << int(Fresh) << route64;
+    QTest::newRow("an arm64 host is a 64-bit host") << "arm64" << int(Fresh) << route64;
+    QTest::newRow("a 32-bit host gets the 32-bit build and the 15 values of its route")
+        << "i386" << int(Fresh) << installLog(kCopied, {}, kDone, {kInstalled});
+    QTest::newRow("installing again keeps the present modules and reports them")
+        << "x86_64" << int(ModulesPresent)
+        << installLog(kNotCopied, {kNotCopied, kNot64}, kDone, {kInstalledWithErrors});
+    QTest::newRow("a 64-bit host without a 64-bit program folder gets no native module path")
+        << "x86_64" << int(NoProgramW6432)
+        << installLog(kCopied, {kNo64BitFolder, kNot64}, kDone, {kInstalledWithErrors});
+    QTest::newRow("without administrator rights no value is written and no success is claimed")
+        << "x86_64" << int(NotElevated)
+        << installLog(kCopied, {kCopied, kDone},
+                      red("Не удалось зарегистрировать библиотеку Quellon Vexor K для КриптоПро!"),
+                      {red("Не удалось записать признак установки Quellon Vexor K для КриптоПро!"),
+                       kInstalledWithErrors});
+}
+
+void EngineTest::installWritesTheRoute()
+{
+    QFETCH(QString, architecture);
+    QFETCH(int, setup);
+    QFETCH(QStringList, expected);
+    TestHost host(architecture, true);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    if (setup == NoProgramW6432)
+        TestHost::clearProgramW6432();
+    const HostFacts facts = host.facts();
+    const bool host64 = architecture != QLatin1String("i386");
+    QCOMPARE(facts.is64Bit(), host64);
+    const QStringList before = TestHost::software();
+    const QString module32 = facts.cspFolder + QStringLiteral("/vexor.dll");
+    const QString module64 = SimulatedHost::cspFolder64() + QStringLiteral("/vexor.dll");
+    if (setup == ModulesPresent) {
+        RecordingEngine(facts).engine.install();
+        for (const QString& module :
+             host64 ? QStringList{module32, module64} : QStringList{module32}) {
+            QFile file(module);
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kOlderBuild) > 0);
+        }
+    }
+
+    SimulatedHost::setElevated(setup != NotElevated);
+    RecordingEngine recording(facts);
+    const ProcedureOutcome outcome = recording.engine.install();
+    SimulatedHost::setElevated(true);
+    QCOMPARE(recording.lines, expected);
+    QVERIFY(!outcome.cancelled);
+    QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, expected.last());
+
+    const QStringList values = added(before, TestHost::software()).filter(QStringLiteral("|"));
+    QCOMPARE(values, setup == NotElevated ? QStringList() : expectedRegistration(host64, facts));
+    // The key carrier belongs to the 32-bit programs' view only.
+    QVERIFY(!host64 || !TestHost::software().contains("Crypto Pro\\Cryptography\\CurrentVersion\\"
+                                                      "KeyCarriers\\VEXOR\\"));
+    QCOMPARE(isInstalled(), setup != NotElevated);
+
+    const QString payload = QStringLiteral(":/VEXOR_K_CryptoProInstaller/Resources/%1/vexor.dll");
+    QCOMPARE(contents(module32),
+             setup == ModulesPresent ? kOlderBuild : contents(payload.arg("x86")));
+    if (host64)
+        QCOMPARE(contents(module64), setup == ModulesPresent   ? kOlderBuild
+                                     : setup == NoProgramW6432 ? QByteArray("<missing>")
+                                                               : contents(payload.arg("x64")));
+}
+
+void EngineTest::installWithoutCspFolderIsCancelled_data()
+{
+    QTest::addColumn<bool>("withCsp");
+    QTest::newRow("a host without Crypto Pro has no CSP folder text") << false;
+    QTest::newRow("a CSP folder deleted after Crypto Pro was installed") << true;
+}
+
+void EngineTest::installWithoutCspFolderIsCancelled()
+{
+    QFETCH(bool, withCsp);
+    TestHost host(QStringLiteral("x86_64"), withCsp);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    QVERIFY(!withCsp || QDir(SimulatedHost::cspFolder()).removeRecursively());
+    const QStringList before = TestHost::software();
+
+    RecordingEngine recording(host.facts());
+    const ProcedureOutcome outcome = recording.engine.install();
+    const QString cancelled = QStringLiteral("Не найдена папка с Крипто Про! Отмена установки!");
+    QCOMPARE(recording.lines, QStringList({"Начинаем установку...",
+                                           "Копирование библиотеки Quellon Vexor K для КриптоПро!",
+                                           red(cancelled)}));
+    QVERIFY(outcome.cancelled && outcome.failed);
+    QCOMPARE(outcome.closingLine, cancelled);
+    QCOMPARE(TestHost::software(), before);
+}
+
+void EngineTest::uninstallRemovesWhatWasInstalled_data()
+{
+    QTest::addColumn<QString>("architecture");
+    QTest::addColumn<int>("setup");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList files32{fileLine("Файл %1 успешно удален!", kModule32)};
+    const QStringList files64{fileLine("Файл %1 успешно удален!", kModule64)};
+    const QStringList gone{fileLine("Файл %1 уже удален!", kModule32)};
+    const QStringList gone64{fileLine("Файл %1 уже удален!", kModule64)};
+    const QStringList native = keys(kNativeKeys, "......");
+    const QStringList view32 = keys(k32BitViewKeys, "......");
+    QTest::newRow("a 64-bit host loses both builds and both views' keys")
+        << "x86_64" << int(Fresh) << uninstallLog(files32, files64, native, view32, kRemoved);
+    QTest::newRow("an arm64 host loses everything its install wrote")
+        << "arm64" << int(Fresh) << uninstallLog(files32, files64, native, view32, kRemoved);
+    QTest::newRow("a 32-bit host loses its build and its one view's keys")
+        << "i386" << int(Fresh) << uninstallLog(files32, {}, native, {}, kRemoved);
+    QTest::newRow("a module in use is scheduled for deletion at the next restart")
+        << "x86_64" << int(ModuleInUse)
+        << uninstallLog(
+               {fileLine("Файл %1 успешно поставлен на удаление после перезагрузки!", kModule32)},
+               files64, native, view32, kRemoved);
+    QTest::newRow("modules deleted by hand are reported gone, and none is scheduled")
+        << "x86_64" << int(ModulesDeletedByHand)
+        << uninstallLog(gone, gone64, native, view32, kRemoved);
+    QTest::newRow("on a 64-bit host the maker's key holding another product stays, silently")
+        << "x86_64" << int(AnotherProductOfTheMaker)
+        << uninstallLog(files32, files64, native, keys(k32BitViewKeys, ".....-"), kRemoved);
+    QTest::newRow("on a 32-bit host the maker's key holding another product stays, silently")
+        << "i386" << int(AnotherProductOfTheMaker)
+        << uninstallLog(files32, {}, keys(kNativeKeys, ".....-"), {}, kRemoved);
+    QTest::newRow("a 64-bit host without a 64-bit program folder keeps its 64-bit module")
+        << "x86_64" << int(NoProgramW6432)
+        << uninstallLog(files32, {kNo64BitFolder}, native, view32, kRemovedWithErrors);
+    QTest::newRow("a host without Crypto Pro removes keys only, and creates none")
+        << "x86_64" << int(NoCryptoPro)
+        << uninstallLog({red("Не найдена папка с Крипто Про!")}, {}, native, view32,
+                        kRemovedWithErrors);
+    QTest::newRow("a second removal finds everything gone and creates nothing")
+        << "x86_64" << int(SecondRemoval) << uninstallLog(gone, gone64, native, view32, kRemoved);
+    QTest::newRow("a key carrier the system refuses to delete and to show is not called gone")
+        << "i386" << int(KeyHidden)
+        << uninstallLog(files32, {}, keys(kNativeKeys, "..r..."), {}, kRemovedWithErrors);
+    // Keys that are not there are gone; the maker's key in the 32-bit view
+    // still holds the marker, so it is not tried.
+    QTest::newRow("without administrator rights no present key is claimed removed")
+        << "x86_64" << int(NotElevated)
+        << uninstallLog(files32, files64, keys(kNativeKeys, "rr.r.."),
+                        keys(k32BitViewKeys, "rrrrr-"), kRemovedWithErrors);
+}
+
+void EngineTest::uninstallRemovesWhatWasInstalled()
+{
+    QFETCH(QString, architecture);
+    QFETCH(int, setup);
+    QFETCH(QStringList, expected);
+    TestHost host(architecture, setup != NoCryptoPro);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    const HostFacts facts = host.facts();
+    if (setup == AnotherProductOfTheMaker)
+        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quellon",
+                                   {"Other Product|Version=2.1"}, KEY_WOW64_32KEY));
+    const QStringList beforeInstall = TestHost::software();
+    if (setup != NoCryptoPro)
+        RecordingEngine(facts).engine.install();
+    if (setup == SecondRemoval)
+        RecordingEngine(facts).engine.uninstall();
+    const QStringList installed = TestHost::software();
+    QStringList modules; // 32-bit, then 64-bit, where the host has such a folder
+    for (const QString& folder : {SimulatedHost::cspFolder(), SimulatedHost::cspFolder64()}) {
+        if (!folder.isEmpty())
+            modules << QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
+    }
+    for (const QString& module : modules) {
+        QFile::setPermissions(module, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(setup != ModulesDeletedByHand || QFile::remove(module));
+    }
+    HostFacts removalFacts = facts;
+    if (setup == NoProgramW6432)
+        removalFacts.cspFolder64.clear();
+    // A module loaded by a running program cannot be deleted: its folder
+    // loses its write permission, and root gives up overriding that meanwhile.
+    const QByteArray folder = QFile::encodeName(SimulatedHost::cspFolder());
+    const bool dropOverride = setup == ModuleInUse && geteuid() == 0;
+    QVERIFY(setup != ModuleInUse || chmod(folder.constData(), 0555) == 0);
+    QVERIFY(!dropOverride || setPermissionOverride(false));
+    SimulatedHost::setElevated(setup != NotElevated);
+    refusedDeletion = setup == KeyHidden ? QStringLiteral("1") : QString();
+    refusedReading = setup == KeyHidden ? QStringLiteral("KeyCarriers\\VEXOR") : QString();
+
+    RecordingEngine recording(removalFacts);
+    const ProcedureOutcome outcome = recording.engine.uninstall();
+    refusedDeletion.clear();
+    refusedReading.clear();
+    SimulatedHost::setElevated(true);
+    QVERIFY(!dropOverride || setPermissionOverride(true));
+    QVERIFY(setup != ModuleInUse || chmod(folder.constData(), 0755) == 0);
+
+    const QString module32 = QDir::toNativeSeparators(facts.cspFolder + "/vexor.dll");
+    const QString module64 = QDir::toNativeSeparators(facts.cspFolder64 + "/vexor.dll");
+    QCOMPARE(recording.lines,
+             expected.replaceInStrings(kModule32, module32).replaceInStrings(kModule64, module64));
+    QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, expected.last());
+    // A missing file handed to delete-at-restart would take the next installation's module.
+    QCOMPARE(SimulatedHost::pendingFileOperations(),
+             setup == ModuleInUse ? modules.mid(0, 1) : QStringList());
+
+    const QStringList after = TestHost::software();
+    // Nothing that was there before is lost; the parent keys stay, they are not ours.
+    QCOMPARE(added(after, beforeInstall), QStringList());
+    const QStringList leftOver = after.filter(QRegularExpression(
+        QStringLiteral("vexor|quellon\\\\vexor"), QRegularExpression::CaseInsensitiveOption));
+    if (setup == NotElevated)
+        QCOMPARE(after, installed);
+    else if (setup == KeyHidden)
+        QVERIFY(
+            leftOver.contains("Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR\\1\\"));
+    else if (setup == NoCryptoPro || setup == SecondRemoval)
+        QCOMPARE(after, installed);
+    else
+        QCOMPARE(leftOver, QStringList());
+    for (int i = 0; i < modules.size(); ++i)
+        QCOMPARE(QFile::exists(modules[i]), setup == (i ? NoProgramW6432 : ModuleInUse));
+    QVERIFY(setup == NoCryptoPro || QDir(SimulatedHost::cspFolder()).exists());
+}
+
+void EngineTest::onlyTheTextOneMeansInstalled_data()
+{
+    QTest::addColumn<QString>("architecture");
+    QTest::addColumn<QString>("key"); // empty: no marker is written
+    QTest::addColumn<REGSAM>("view");
+    QTest::addColumn<QString>("marker");
+    QTest::addColumn<bool>("installed");
+
+    const QString x64 = QStringLiteral("x86_64");
+    const QString application = QStringLiteral("SOFTWARE\\Quellon\\Vexor K Crypto Pro");
+    const REGSAM view32 = KEY_WOW64_32KEY;
+    QTest::newRow("a host never installed on is not installed")
+        << x64 << QString() << view32 << QString() << false;
+    QTest::newRow("the text 1 in the application key means installed")
+        << x64 << application << view32 << "1" << true;
+    QTest::newRow("the text 1 on a 32-bit host means installed")
+        << "i386" << application << view32 << "1" << true;
+    QTest::newRow("the text 0 does not") << x64 << application << view32 << "0" << false;
+    QTest::newRow("the text true does not") << x64 << application << view32 << "true" << false;
+    QTest::newRow("a 1 followed by a space does not")
+        << x64 << application << view32 << "1 " << false;
+    QTest::newRow("empty text does not") << x64 << application << view32 << "" << false;
+    QTest::newRow("the text 1 in OrganizationDefaults alone means installed")
+        << x64 << "SOFTWARE\\Quellon\\OrganizationDefaults" << view32 << "1" << true;
+    QTest::newRow("a marker in the native 64-bit view only is not seen")
+        << x64 << application << REGSAM(KEY_WOW64_64KEY) << "1" << false;
+}
+
+void EngineTest::onlyTheTextOneMeansInstalled()
+{
+    QFETCH(QString, architecture);
+    QFETCH(QString, key);
+    QFETCH(REGSAM, view);
+    QFETCH(QString, marker);
+    QFETCH(bool, installed);
+    TestHost host(architecture, true);
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    QVERIFY(key.isEmpty() || RawRegistry::plant(HKEY_LOCAL_MACHINE, key, {"|=" + marker}, view));
+    const QStringList before = TestHost::software().filter(QStringLiteral("|"));
+
+    QCOMPARE(isInstalled(), installed);
+    // Reading never writes a value, not even a default one.
+    QCOMPARE(TestHost::software().filter(QStringLiteral("|")), before);
+}
+
+void EngineTest::hostDetectionFindsTheFolders_data()
+{
+    QTest::addColumn<QString>("architecture");
+    QTest::addColumn<QString>("location"); // null: Crypto Pro is not installed
+    QTest::addColumn<QString>("entry");    // an environment entry NAME=value
+    QTest::addColumn<QString>("cspFolder");
+    QTest::addColumn<QString>("cspFolder64");
+
+    const QString x64 = QStringLiteral("x86_64");
+    const QString sep = QDir::separator();
+    const QString other = sep == QLatin1String("/") ? QStringLiteral("\\") : QStringLiteral("/");
+    const QString folder = QStringLiteral("C:") + sep + QStringLiteral("CSP");
+    const auto csp = [sep](const QString& programFiles) {
+        return programFiles + sep + QStringLiteral("Crypto Pro") + sep + QStringLiteral("CSP");
+    };
+    const QString entry = QStringLiteral("ProgramW6432=C:/P");
+    QTest::newRow("the installer's trailing separator is removed")
+        << x64 << folder + sep << entry << folder << csp("C:/P");
+    QTest::newRow("of two trailing separators only the last is removed")
+        << x64 << folder + sep + sep << entry << folder + sep << csp("C:/P");
+    QTest::newRow("a location without a trailing separator is kept as it is")
+        << x64 << folder << entry << folder << csp("C:/P");
+    QTest::newRow("the other kind of slash at the end is kept")
+        << x64 << folder + other << entry << folder + other << csp("C:/P");
+    QTest::newRow("a lone separator leaves an empty folder")
+        << x64 << sep << entry << QString() << csp("C:/P");
+    QTest::newRow("an empty location gives no folder")
+        << x64 << "" << entry << QString() << csp("C:/P");
+    QTest::newRow("a host without Crypto Pro gives no folder")
+        << x64 << QString() << entry << QString() << csp("C:/P");
+    QTest::newRow("a name in capitals is found")
+        << x64 << folder << "PROGRAMW6432=D:/P" << folder << csp("D:/P");
+    QTest::newRow("a name in small letters is found")
+        << x64 << folder << "programw6432=D:/P" << folder << csp("D:/P");
+    QTest::newRow("an empty value leaves only the CSP's place")
+        << x64 << folder << "ProgramW6432=" << folder << csp(QString());
+    QTest::newRow("a value with an equals sign is cut there")
+        << x64 << folder << "ProgramW6432=A=B" << folder << csp("A");
+    QTest::newRow("a longer name ending differently does not match")
+        << x64 << folder << "ProgramW6432X=C:/P" << folder << QString();
+    QTest::newRow("a longer name beginning differently does not match")
+        << x64 << folder << "XProgramW6432=C:/P" << folder << QString();
+    QTest::newRow("a 32-bit host has no 64-bit folder")
+        << "i386" << folder << entry << folder << QString();
+    QTest::newRow("an arm64 host has a 64-bit folder")
+        << "arm64" << folder << entry << folder << csp("C:/P");
+}
+
+void EngineTest::hostDetectionFindsTheFolders()
+{
+    QFETCH(QString, architecture);
+    QFETCH(QString, location);
+    QFETCH(QString, entry);
+    QFETCH(QString, cspFolder);
+    QFETCH(QString, cspFolder64);
+    TestHost host(architecture, !location.isNull());
+    QVERIFY2(host.isReady(), qPrintable(host.error()));
+    // Where Windows Installer keeps the Crypto Pro CSP's install properties.
+    const QString properties =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" +
+        SimulatedHost::packedProductCode(HostFacts::productCode()) + "\\InstallProperties";
+    QVERIFY(location.isNull() ||
+            RawRegistry::plant(HKEY_LOCAL_MACHINE, properties, {"|InstallLocation=" + location}));
+    TestHost::clearProgramW6432();
+    const QByteArray name = entry.section('=', 0, 0).toLatin1();
+    qputenv(name.constData(), entry.section('=', 1).toLatin1());
+    const HostFacts facts = host.facts();
+    qunsetenv(name.constData());
+    QCOMPARE(facts.cspFolder, cspFolder);
+    QCOMPARE(facts.cspFolder64, cspFolder64);
+}
+
+QTEST_GUILESS_MAIN(EngineTest)
+#include "tst_engine.moc"
