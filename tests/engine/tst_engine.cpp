@@ -56,9 +56,11 @@ enum Setup
     AnotherProductOfTheMaker,
     NoProgramW6432,
     NoCryptoPro,
+    CspFolderDeleted,
     SecondRemoval,
     KeyHidden,
-    NotElevated
+    NotElevated,
+    RemovalNotElevated
 };
 
 const QByteArray kOlderBuild("an older build left in place");
@@ -240,63 +242,116 @@ class EngineTest : public QObject
     Q_OBJECT
 
 private slots:
-    void installWritesTheRoute_data();
-    void installWritesTheRoute();
-    void installWithoutCspFolderIsCancelled_data();
-    void installWithoutCspFolderIsCancelled();
-    void uninstallRemovesWhatWasInstalled_data();
-    void uninstallRemovesWhatWasInstalled();
+    void installThenRemove_data();
+    void installThenRemove();
     void onlyTheTextOneMeansInstalled_data();
     void onlyTheTextOneMeansInstalled();
     void hostDetectionFindsTheFolders_data();
     void hostDetectionFindsTheFolders();
 };
 
-void EngineTest::installWritesTheRoute_data()
+void EngineTest::installThenRemove_data()
 {
     QTest::addColumn<QString>("architecture");
     QTest::addColumn<int>("setup");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("installed"); // the install's log
+    QTest::addColumn<QStringList>("removed");   // the removal's log
 
     const QStringList route64 = installLog(kCopied, {kCopied, kDone}, kDone, {kInstalled});
-    QTest::newRow("a 64-bit host gets both builds and the 22 values of its route")
-        << "x86_64" << int(Fresh) << route64;
-    QTest::newRow("an arm64 host is a 64-bit host") << "arm64" << int(Fresh) << route64;
-    QTest::newRow("a 32-bit host gets the 32-bit build and the 15 values of its route")
-        << "i386" << int(Fresh) << installLog(kCopied, {}, kDone, {kInstalled});
+    const QStringList route32 = installLog(kCopied, {}, kDone, {kInstalled});
+    const QStringList cancelled{"Начинаем установку...",
+                                "Копирование библиотеки Quellon Vexor K для КриптоПро!",
+                                red("Не найдена папка с Крипто Про! Отмена установки!")};
+    const QStringList files32{fileLine("Файл %1 успешно удален!", kModule32)};
+    const QStringList files64{fileLine("Файл %1 успешно удален!", kModule64)};
+    const QStringList gone{fileLine("Файл %1 уже удален!", kModule32)};
+    const QStringList gone64{fileLine("Файл %1 уже удален!", kModule64)};
+    const QStringList noCsp{red("Не найдена папка с Крипто Про!")};
+    const QStringList native = keys(kNativeKeys, "......");
+    const QStringList view32 = keys(k32BitViewKeys, "......");
+    const QStringList removal64 = uninstallLog(files32, files64, native, view32, kRemoved);
+
+    QTest::newRow("a 64-bit host gets both builds and 22 values, and loses them all")
+        << "x86_64" << int(Fresh) << route64 << removal64;
+    QTest::newRow("an arm64 host is a 64-bit host both ways")
+        << "arm64" << int(Fresh) << route64 << removal64;
+    QTest::newRow("a 32-bit host gets its build and 15 values in its one view, and loses them")
+        << "i386" << int(Fresh) << route32 << uninstallLog(files32, {}, native, {}, kRemoved);
     QTest::newRow("installing again keeps the present modules and reports them")
         << "x86_64" << int(ModulesPresent)
-        << installLog(kNotCopied, {kNotCopied, kNot64}, kDone, {kInstalledWithErrors});
-    QTest::newRow("a 64-bit host without a 64-bit program folder gets no native module path")
+        << installLog(kNotCopied, {kNotCopied, kNot64}, kDone, {kInstalledWithErrors}) << removal64;
+    QTest::newRow("without a 64-bit program folder no 64-bit module is copied or removed")
         << "x86_64" << int(NoProgramW6432)
-        << installLog(kCopied, {kNo64BitFolder, kNot64}, kDone, {kInstalledWithErrors});
-    QTest::newRow("without administrator rights no value is written and no success is claimed")
+        << installLog(kCopied, {kNo64BitFolder, kNot64}, kDone, {kInstalledWithErrors})
+        << uninstallLog(files32, {kNo64BitFolder}, native, view32, kRemovedWithErrors);
+    QTest::newRow("a host without Crypto Pro is not touched, and its removal creates no key")
+        << "x86_64" << int(NoCryptoPro) << cancelled
+        << uninstallLog(noCsp, {}, native, view32, kRemovedWithErrors);
+    QTest::newRow("a CSP folder deleted after Crypto Pro was installed cancels the install")
+        << "x86_64" << int(CspFolderDeleted) << cancelled
+        << uninstallLog(noCsp, {}, native, view32, kRemovedWithErrors);
+    QTest::newRow("an install without administrator rights writes nothing and claims nothing")
         << "x86_64" << int(NotElevated)
         << installLog(kCopied, {kCopied, kDone},
                       red("Не удалось зарегистрировать библиотеку Quellon Vexor K для КриптоПро!"),
                       {red("Не удалось записать признак установки Quellon Vexor K для КриптоПро!"),
-                       kInstalledWithErrors});
+                       kInstalledWithErrors})
+        << QStringList();
+    // Keys that are not there are gone; the maker's key in the 32-bit view
+    // still holds the marker, so it is not tried.
+    QTest::newRow("a removal without administrator rights claims no present key removed")
+        << "x86_64" << int(RemovalNotElevated) << route64
+        << uninstallLog(files32, files64, keys(kNativeKeys, "rr.r.."),
+                        keys(k32BitViewKeys, "rrrrr-"), kRemovedWithErrors);
+    QTest::newRow("a module in use is scheduled for deletion at the next restart")
+        << "x86_64" << int(ModuleInUse) << route64
+        << uninstallLog(
+               {fileLine("Файл %1 успешно поставлен на удаление после перезагрузки!", kModule32)},
+               files64, native, view32, kRemoved);
+    QTest::newRow("modules deleted by hand are reported gone, and none is scheduled")
+        << "x86_64" << int(ModulesDeletedByHand) << route64
+        << uninstallLog(gone, gone64, native, view32, kRemoved);
+    QTest::newRow("a second removal finds everything gone and creates nothing")
+        << "x86_64" << int(SecondRemoval) << route64
+        << uninstallLog(gone, gone64, native, view32, kRemoved);
+    QTest::newRow("on a 64-bit host the maker's key holding another product stays, silently")
+        << "x86_64" << int(AnotherProductOfTheMaker) << route64
+        << uninstallLog(files32, files64, native, keys(k32BitViewKeys, ".....-"), kRemoved);
+    QTest::newRow("on a 32-bit host the maker's key holding another product stays, silently")
+        << "i386" << int(AnotherProductOfTheMaker) << route32
+        << uninstallLog(files32, {}, keys(kNativeKeys, ".....-"), {}, kRemoved);
+    QTest::newRow("a key carrier the system refuses to delete and to show is not called gone")
+        << "i386" << int(KeyHidden) << route32
+        << uninstallLog(files32, {}, keys(kNativeKeys, "..r..."), {}, kRemovedWithErrors);
 }
 
-void EngineTest::installWritesTheRoute()
+void EngineTest::installThenRemove()
 {
     QFETCH(QString, architecture);
     QFETCH(int, setup);
-    QFETCH(QStringList, expected);
-    TestHost host(architecture, true);
+    QFETCH(QStringList, installed);
+    QFETCH(QStringList, removed);
+    TestHost host(architecture, setup != NoCryptoPro);
     QVERIFY2(host.isReady(), qPrintable(host.error()));
     if (setup == NoProgramW6432)
         TestHost::clearProgramW6432();
+    QVERIFY(setup != CspFolderDeleted || QDir(SimulatedHost::cspFolder()).removeRecursively());
+    if (setup == AnotherProductOfTheMaker)
+        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quellon",
+                                   {"Other Product|Version=2.1"}, KEY_WOW64_32KEY));
     const HostFacts facts = host.facts();
     const bool host64 = architecture != QLatin1String("i386");
     QCOMPARE(facts.is64Bit(), host64);
+    const bool written = setup != NoCryptoPro && setup != CspFolderDeleted && setup != NotElevated;
     const QStringList before = TestHost::software();
-    const QString module32 = facts.cspFolder + QStringLiteral("/vexor.dll");
-    const QString module64 = SimulatedHost::cspFolder64() + QStringLiteral("/vexor.dll");
+    QStringList modules; // 32-bit, then 64-bit, where the host has such a folder
+    for (const QString& folder : {SimulatedHost::cspFolder(), SimulatedHost::cspFolder64()}) {
+        if (!folder.isEmpty())
+            modules << QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
+    }
     if (setup == ModulesPresent) {
         RecordingEngine(facts).engine.install();
-        for (const QString& module :
-             host64 ? QStringList{module32, module64} : QStringList{module32}) {
+        for (const QString& module : modules) {
             QFile file(module);
             file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kOlderBuild) > 0);
@@ -304,180 +359,83 @@ void EngineTest::installWritesTheRoute()
     }
 
     SimulatedHost::setElevated(setup != NotElevated);
-    RecordingEngine recording(facts);
-    const ProcedureOutcome outcome = recording.engine.install();
+    RecordingEngine install(facts);
+    const ProcedureOutcome outcome = install.engine.install();
     SimulatedHost::setElevated(true);
-    QCOMPARE(recording.lines, expected);
-    QVERIFY(!outcome.cancelled);
-    QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, expected.last());
-
-    const QStringList values = added(before, TestHost::software()).filter(QStringLiteral("|"));
-    QCOMPARE(values, setup == NotElevated ? QStringList() : expectedRegistration(host64, facts));
+    QCOMPARE(install.lines, installed);
+    QCOMPARE(outcome.cancelled, installed.last().contains("Отмена установки"));
+    QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, installed.last());
+    const QStringList afterInstall = TestHost::software();
+    QCOMPARE(added(before, afterInstall).filter(QStringLiteral("|")),
+             written ? expectedRegistration(host64, facts) : QStringList());
+    QVERIFY(written || afterInstall == before);
     // The key carrier belongs to the 32-bit programs' view only.
-    QVERIFY(!host64 || !TestHost::software().contains("Crypto Pro\\Cryptography\\CurrentVersion\\"
-                                                      "KeyCarriers\\VEXOR\\"));
-    QCOMPARE(isInstalled(), setup != NotElevated);
-
+    QVERIFY(!host64 || !afterInstall.contains(
+                           "Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR\\"));
+    QCOMPARE(isInstalled(), written);
     const QString payload = QStringLiteral(":/VEXOR_K_CryptoProInstaller/Resources/%1/vexor.dll");
-    QCOMPARE(contents(module32),
-             setup == ModulesPresent ? kOlderBuild : contents(payload.arg("x86")));
-    if (host64)
-        QCOMPARE(contents(module64), setup == ModulesPresent   ? kOlderBuild
-                                     : setup == NoProgramW6432 ? QByteArray("<missing>")
-                                                               : contents(payload.arg("x64")));
-}
-
-void EngineTest::installWithoutCspFolderIsCancelled_data()
-{
-    QTest::addColumn<bool>("withCsp");
-    QTest::newRow("a host without Crypto Pro has no CSP folder text") << false;
-    QTest::newRow("a CSP folder deleted after Crypto Pro was installed") << true;
-}
-
-void EngineTest::installWithoutCspFolderIsCancelled()
-{
-    QFETCH(bool, withCsp);
-    TestHost host(QStringLiteral("x86_64"), withCsp);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    QVERIFY(!withCsp || QDir(SimulatedHost::cspFolder()).removeRecursively());
-    const QStringList before = TestHost::software();
-
-    RecordingEngine recording(host.facts());
-    const ProcedureOutcome outcome = recording.engine.install();
-    const QString cancelled = QStringLiteral("Не найдена папка с Крипто Про! Отмена установки!");
-    QCOMPARE(recording.lines, QStringList({"Начинаем установку...",
-                                           "Копирование библиотеки Quellon Vexor K для КриптоПро!",
-                                           red(cancelled)}));
-    QVERIFY(outcome.cancelled && outcome.failed);
-    QCOMPARE(outcome.closingLine, cancelled);
-    QCOMPARE(TestHost::software(), before);
-}
-
-void EngineTest::uninstallRemovesWhatWasInstalled_data()
-{
-    QTest::addColumn<QString>("architecture");
-    QTest::addColumn<int>("setup");
-    QTest::addColumn<QStringList>("expected");
-
-    const QStringList files32{fileLine("Файл %1 успешно удален!", kModule32)};
-    const QStringList files64{fileLine("Файл %1 успешно удален!", kModule64)};
-    const QStringList gone{fileLine("Файл %1 уже удален!", kModule32)};
-    const QStringList gone64{fileLine("Файл %1 уже удален!", kModule64)};
-    const QStringList native = keys(kNativeKeys, "......");
-    const QStringList view32 = keys(k32BitViewKeys, "......");
-    QTest::newRow("a 64-bit host loses both builds and both views' keys")
-        << "x86_64" << int(Fresh) << uninstallLog(files32, files64, native, view32, kRemoved);
-    QTest::newRow("an arm64 host loses everything its install wrote")
-        << "arm64" << int(Fresh) << uninstallLog(files32, files64, native, view32, kRemoved);
-    QTest::newRow("a 32-bit host loses its build and its one view's keys")
-        << "i386" << int(Fresh) << uninstallLog(files32, {}, native, {}, kRemoved);
-    QTest::newRow("a module in use is scheduled for deletion at the next restart")
-        << "x86_64" << int(ModuleInUse)
-        << uninstallLog(
-               {fileLine("Файл %1 успешно поставлен на удаление после перезагрузки!", kModule32)},
-               files64, native, view32, kRemoved);
-    QTest::newRow("modules deleted by hand are reported gone, and none is scheduled")
-        << "x86_64" << int(ModulesDeletedByHand)
-        << uninstallLog(gone, gone64, native, view32, kRemoved);
-    QTest::newRow("on a 64-bit host the maker's key holding another product stays, silently")
-        << "x86_64" << int(AnotherProductOfTheMaker)
-        << uninstallLog(files32, files64, native, keys(k32BitViewKeys, ".....-"), kRemoved);
-    QTest::newRow("on a 32-bit host the maker's key holding another product stays, silently")
-        << "i386" << int(AnotherProductOfTheMaker)
-        << uninstallLog(files32, {}, keys(kNativeKeys, ".....-"), {}, kRemoved);
-    QTest::newRow("a 64-bit host without a 64-bit program folder keeps its 64-bit module")
-        << "x86_64" << int(NoProgramW6432)
-        << uninstallLog(files32, {kNo64BitFolder}, native, view32, kRemovedWithErrors);
-    QTest::newRow("a host without Crypto Pro removes keys only, and creates none")
-        << "x86_64" << int(NoCryptoPro)
-        << uninstallLog({red("Не найдена папка с Крипто Про!")}, {}, native, view32,
-                        kRemovedWithErrors);
-    QTest::newRow("a second removal finds everything gone and creates nothing")
-        << "x86_64" << int(SecondRemoval) << uninstallLog(gone, gone64, native, view32, kRemoved);
-    QTest::newRow("a key carrier the system refuses to delete and to show is not called gone")
-        << "i386" << int(KeyHidden)
-        << uninstallLog(files32, {}, keys(kNativeKeys, "..r..."), {}, kRemovedWithErrors);
-    // Keys that are not there are gone; the maker's key in the 32-bit view
-    // still holds the marker, so it is not tried.
-    QTest::newRow("without administrator rights no present key is claimed removed")
-        << "x86_64" << int(NotElevated)
-        << uninstallLog(files32, files64, keys(kNativeKeys, "rr.r.."),
-                        keys(k32BitViewKeys, "rrrrr-"), kRemovedWithErrors);
-}
-
-void EngineTest::uninstallRemovesWhatWasInstalled()
-{
-    QFETCH(QString, architecture);
-    QFETCH(int, setup);
-    QFETCH(QStringList, expected);
-    TestHost host(architecture, setup != NoCryptoPro);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    const HostFacts facts = host.facts();
-    if (setup == AnotherProductOfTheMaker)
-        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quellon",
-                                   {"Other Product|Version=2.1"}, KEY_WOW64_32KEY));
-    const QStringList beforeInstall = TestHost::software();
-    if (setup != NoCryptoPro)
-        RecordingEngine(facts).engine.install();
-    if (setup == SecondRemoval)
-        RecordingEngine(facts).engine.uninstall();
-    const QStringList installed = TestHost::software();
-    QStringList modules; // 32-bit, then 64-bit, where the host has such a folder
-    for (const QString& folder : {SimulatedHost::cspFolder(), SimulatedHost::cspFolder64()}) {
-        if (!folder.isEmpty())
-            modules << QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
+    for (int i = 0; i < modules.size(); ++i) {
+        const bool copied = !outcome.cancelled && (i == 0 || setup != NoProgramW6432);
+        QCOMPARE(contents(modules[i]), setup == ModulesPresent ? kOlderBuild
+                                       : copied ? contents(payload.arg(i ? "x64" : "x86"))
+                                                : QByteArray("<missing>"));
     }
+    if (removed.isEmpty())
+        return;
+
     for (const QString& module : modules) {
         QFile::setPermissions(module, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QVERIFY(setup != ModulesDeletedByHand || QFile::remove(module));
     }
-    HostFacts removalFacts = facts;
-    if (setup == NoProgramW6432)
-        removalFacts.cspFolder64.clear();
+    if (setup == SecondRemoval)
+        RecordingEngine(facts).engine.uninstall();
+    // A 64-bit module put there otherwise stays when the 64-bit folder is unknown.
+    QVERIFY(setup != NoProgramW6432 || QFile::copy(payload.arg("x64"), modules[1]));
+    const QStringList beforeRemoval = TestHost::software();
     // A module loaded by a running program cannot be deleted: its folder
     // loses its write permission, and root gives up overriding that meanwhile.
     const QByteArray folder = QFile::encodeName(SimulatedHost::cspFolder());
     const bool dropOverride = setup == ModuleInUse && geteuid() == 0;
     QVERIFY(setup != ModuleInUse || chmod(folder.constData(), 0555) == 0);
     QVERIFY(!dropOverride || setPermissionOverride(false));
-    SimulatedHost::setElevated(setup != NotElevated);
+    SimulatedHost::setElevated(setup != RemovalNotElevated);
     refusedDeletion = setup == KeyHidden ? QStringLiteral("1") : QString();
     refusedReading = setup == KeyHidden ? QStringLiteral("KeyCarriers\\VEXOR") : QString();
-
-    RecordingEngine recording(removalFacts);
-    const ProcedureOutcome outcome = recording.engine.uninstall();
+    RecordingEngine removal(facts);
+    const ProcedureOutcome removalOutcome = removal.engine.uninstall();
     refusedDeletion.clear();
     refusedReading.clear();
     SimulatedHost::setElevated(true);
     QVERIFY(!dropOverride || setPermissionOverride(true));
     QVERIFY(setup != ModuleInUse || chmod(folder.constData(), 0755) == 0);
 
-    const QString module32 = QDir::toNativeSeparators(facts.cspFolder + "/vexor.dll");
-    const QString module64 = QDir::toNativeSeparators(facts.cspFolder64 + "/vexor.dll");
-    QCOMPARE(recording.lines,
-             expected.replaceInStrings(kModule32, module32).replaceInStrings(kModule64, module64));
-    QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, expected.last());
+    QCOMPARE(removal.lines, removed.replaceInStrings(kModule32, modules.value(0))
+                                .replaceInStrings(kModule64, modules.value(1)));
+    QCOMPARE(removalOutcome.failed ? red(removalOutcome.closingLine) : removalOutcome.closingLine,
+             removed.last());
     // A missing file handed to delete-at-restart would take the next installation's module.
     QCOMPARE(SimulatedHost::pendingFileOperations(),
              setup == ModuleInUse ? modules.mid(0, 1) : QStringList());
+    for (int i = 0; i < modules.size(); ++i)
+        QCOMPARE(QFile::exists(modules[i]), setup == (i ? NoProgramW6432 : ModuleInUse));
+    QVERIFY(setup == NoCryptoPro || QDir(SimulatedHost::cspFolder()).exists() ||
+            setup == CspFolderDeleted);
 
     const QStringList after = TestHost::software();
     // Nothing that was there before is lost; the parent keys stay, they are not ours.
-    QCOMPARE(added(after, beforeInstall), QStringList());
+    QCOMPARE(added(after, before), QStringList());
+    // Of the module nothing is left; another product keeps the maker's key.
     const QStringList leftOver = after.filter(QRegularExpression(
-        QStringLiteral("vexor|quellon\\\\vexor"), QRegularExpression::CaseInsensitiveOption));
-    if (setup == NotElevated)
-        QCOMPARE(after, installed);
+        QStringLiteral("vexor|quellon"), QRegularExpression::CaseInsensitiveOption));
+    if (!written)
+        QCOMPARE(after, before); // removal creates nothing
+    else if (setup == RemovalNotElevated || setup == SecondRemoval)
+        QCOMPARE(after, beforeRemoval);
     else if (setup == KeyHidden)
         QVERIFY(
             leftOver.contains("Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR\\1\\"));
-    else if (setup == NoCryptoPro || setup == SecondRemoval)
-        QCOMPARE(after, installed);
     else
-        QCOMPARE(leftOver, QStringList());
-    for (int i = 0; i < modules.size(); ++i)
-        QCOMPARE(QFile::exists(modules[i]), setup == (i ? NoProgramW6432 : ModuleInUse));
-    QVERIFY(setup == NoCryptoPro || QDir(SimulatedHost::cspFolder()).exists());
+        QCOMPARE(leftOver, after.filter(QRegularExpression("Quellon\\\\$|Other Product")));
 }
 
 void EngineTest::onlyTheTextOneMeansInstalled_data()
@@ -495,13 +453,9 @@ void EngineTest::onlyTheTextOneMeansInstalled_data()
         << x64 << QString() << view32 << QString() << false;
     QTest::newRow("the text 1 in the application key means installed")
         << x64 << application << view32 << "1" << true;
-    QTest::newRow("the text 1 on a 32-bit host means installed")
-        << "i386" << application << view32 << "1" << true;
     QTest::newRow("the text 0 does not") << x64 << application << view32 << "0" << false;
-    QTest::newRow("the text true does not") << x64 << application << view32 << "true" << false;
     QTest::newRow("a 1 followed by a space does not")
         << x64 << application << view32 << "1 " << false;
-    QTest::newRow("empty text does not") << x64 << application << view32 << "" << false;
     QTest::newRow("the text 1 in OrganizationDefaults alone means installed")
         << x64 << "SOFTWARE\\Quellon\\OrganizationDefaults" << view32 << "1" << true;
     QTest::newRow("a marker in the native 64-bit view only is not seen")
@@ -545,20 +499,12 @@ void EngineTest::hostDetectionFindsTheFolders_data()
         << x64 << folder + sep << entry << folder << csp("C:/P");
     QTest::newRow("of two trailing separators only the last is removed")
         << x64 << folder + sep + sep << entry << folder + sep << csp("C:/P");
-    QTest::newRow("a location without a trailing separator is kept as it is")
-        << x64 << folder << entry << folder << csp("C:/P");
     QTest::newRow("the other kind of slash at the end is kept")
         << x64 << folder + other << entry << folder + other << csp("C:/P");
-    QTest::newRow("a lone separator leaves an empty folder")
-        << x64 << sep << entry << QString() << csp("C:/P");
-    QTest::newRow("an empty location gives no folder")
-        << x64 << "" << entry << QString() << csp("C:/P");
     QTest::newRow("a host without Crypto Pro gives no folder")
         << x64 << QString() << entry << QString() << csp("C:/P");
     QTest::newRow("a name in capitals is found")
         << x64 << folder << "PROGRAMW6432=D:/P" << folder << csp("D:/P");
-    QTest::newRow("a name in small letters is found")
-        << x64 << folder << "programw6432=D:/P" << folder << csp("D:/P");
     QTest::newRow("an empty value leaves only the CSP's place")
         << x64 << folder << "ProgramW6432=" << folder << csp(QString());
     QTest::newRow("a value with an equals sign is cut there")
@@ -569,8 +515,6 @@ void EngineTest::hostDetectionFindsTheFolders_data()
         << x64 << folder << "XProgramW6432=C:/P" << folder << QString();
     QTest::newRow("a 32-bit host has no 64-bit folder")
         << "i386" << folder << entry << folder << QString();
-    QTest::newRow("an arm64 host has a 64-bit folder")
-        << "arm64" << folder << entry << folder << csp("C:/P");
 }
 
 void EngineTest::hostDetectionFindsTheFolders()
