@@ -18,6 +18,7 @@ fonts-dejavu-core
 xvfb
 xauth
 x11-utils
+xdotool
 wine
 wine64
 g++-mingw-w64-x86-64

@@ -1,0 +1,176 @@
+#!/bin/sh
+# Drives the installer as a person would, under an X server, and prints what
+# it left behind in a form that compares across hosts: a first start that
+# installs, a second start answered No, a third answered Yes. After each, the
+# log (decoded from Windows-1251), the module's registry keys in both views
+# and the CSP folders' files.
+#
+# The transcript must equal EXPECTED line by line; without EXPECTED it is
+# printed instead.
+#
+# usage: run-endtoend.sh host PROGRAM VEXOR_HOST_TOOL [EXPECTED]
+#        run-endtoend.sh wine PROGRAM.exe [EXPECTED]
+# Needs xvfb-run (when there is no display), xdotool, iconv; for wine, wine64.
+set -u
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+if [ -z "${DISPLAY:-}" ]; then
+    command -v xvfb-run >/dev/null || fail "xvfb-run is missing (tools/install-deps.sh installs it)"
+    exec xvfb-run -a sh "$0" "$@"
+fi
+side=$1
+program=$2
+case $side in
+host) expected=${4:-} ;;
+*) expected=${3:-} ;;
+esac
+command -v xdotool >/dev/null || fail "xdotool is missing (tools/install-deps.sh installs it)"
+[ -f "$program" ] || fail "the program is missing: $program"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/endtoend.XXXXXX") || fail "cannot make a temporary folder"
+cleanup() {
+    [ "$side" = wine ] && wineserver -k >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+mkdir -p "$work/program"
+cp "$program" "$work/program/" || fail "cannot copy $program"
+name=$(basename "$program")
+log="$work/program/install.log"
+
+csp_names='Program Files (x86)/Crypto Pro/CSP
+Program Files/Crypto Pro/CSP'
+
+case $side in
+host)
+    tool=$3
+    export VEXOR_HOST_DIR="$work/host"
+    "$tool" create --with-csp >/dev/null || fail "cannot make the simulated host"
+    drive="$VEXOR_HOST_DIR/drive_c"
+    reg() { "$tool" reg "$@"; }
+    start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec "./$name" >"$work/out" 2>&1) & pid=$!; }
+    stop() { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
+    ;;
+wine)
+    export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    wineboot -i >/dev/null 2>&1 || fail "cannot make a Wine prefix"
+    drive="$WINEPREFIX/drive_c"
+    reg() { wine reg "$@" 2>&1 | tr -d '\r'; }
+    # The Crypto Pro CSP as Windows Installer records a per-machine product.
+    packed=7AB5E7046046FB044ACD63458B5F481C
+    reg add "HKLM\\Software\\Classes\\Installer\\Products\\$packed" /v ProductName \
+        /d "Crypto Pro CSP" /f /reg:64 >/dev/null
+    reg add "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\$packed\\InstallProperties" \
+        /v InstallLocation /d 'C:\Program Files (x86)\Crypto Pro\CSP\' /f /reg:64 >/dev/null
+    printf '%s\n' "$csp_names" | while read -r folder; do mkdir -p "$drive/$folder"; done
+    start() { (cd "$work/program" && exec wine "./$name" >"$work/out" 2>&1) & pid=$!; }
+    stop() { wineserver -k >/dev/null 2>&1; wait "$pid" 2>/dev/null; }
+    ;;
+*)
+    fail "unknown side $side (host or wine)"
+    ;;
+esac
+
+# Waits up to 60 s for the installer's one visible window: the main window
+# on a first start, the question on a later one (the main window stays hidden
+# until it is answered); prints its id. The titles differ only in Cyrillic,
+# which xdotool's patterns do not match reliably.
+window() {
+    timeout 60 xdotool search --sync --onlyvisible --name "Quellon Vexor K" 2>/dev/null | head -n 1
+}
+
+# Presses keys in the window: focus it first, as a click would.
+press() {
+    xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+    sleep 0.5
+    shift
+    xdotool key --delay 200 "$@"
+}
+
+# Waits up to 120 s for the log to end with the line $1.
+await_line() {
+    i=0
+    while [ $i -lt 240 ]; do
+        [ -f "$log" ] && [ "$(iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r' | tail -n 1)" = "$1" ] &&
+            return 0
+        sleep 0.5
+        i=$((i + 1))
+    done
+    echo "-- the log so far:" >&2
+    iconv -f CP1251 -t UTF-8 "$log" >&2
+    fail "the log never ended with: $1"
+}
+
+# What a start left behind. Host paths become the Windows ones they stand for.
+report() {
+    echo "== $1: install.log"
+    if [ -f "$log" ]; then iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r'; fi
+    echo "== $1: registry"
+    for view in "" "Wow6432Node\\"; do
+        for key in "Microsoft\\Cryptography\\Calais\\SmartCards\\VEXOR" \
+            "Microsoft\\Cryptography\\Calais\\SmartCards\\VEXOR_ESMART" \
+            "Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR" \
+            "Crypto Pro\\Cryptography\\CurrentVersion\\AppPath\\vexor.dll" "Quellon"; do
+            path="HKEY_LOCAL_MACHINE\\SOFTWARE\\$view$key"
+            if reg query "$path" /s /reg:64 >"$work/query" 2>/dev/null; then
+                grep -v '^$' "$work/query"
+            else
+                printf '%s: none\n' "$path"
+            fi
+        done
+    done
+    echo "== $1: files"
+    printf '%s\n' "$csp_names" | while read -r folder; do
+        for file in "$drive/$folder"/*; do
+            [ -f "$file" ] && printf '%s/%s %s bytes\n' "$folder" "$(basename "$file")" "$(wc -c <"$file")"
+        done
+    done
+}
+
+normalize() {
+    sed -e "s#$drive#C:#g" -e 's#C:/[^ ]*#&#g' | sed -e '/C:/s#/#\\#g'
+}
+
+transcript="$work/transcript"
+: >"$transcript"
+start
+id=$(window)
+[ -n "$id" ] || fail "the installer's window did not appear"
+press "$id" space
+await_line "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
+stop
+report install | normalize >>"$transcript"
+
+for answer in No Yes; do
+    start
+    id=$(window)
+    [ -n "$id" ] || fail "the start-up question did not appear"
+    if [ $answer = No ]; then
+        # The focus starts on Yes; No is the next button.
+        press "$id" Tab space
+        i=0
+        while kill -0 "$pid" 2>/dev/null && [ $i -lt 120 ]; do sleep 0.5; i=$((i + 1)); done
+        kill -0 "$pid" 2>/dev/null && fail "the installer did not end after No"
+        wait "$pid"
+        echo "== answered No: exit code $?" >>"$transcript"
+    else
+        press "$id" space
+        await_line "Удаление прошло успешно."
+        stop
+    fi
+    report "answered $answer" | normalize >>"$transcript"
+done
+
+if [ -z "$expected" ]; then
+    cat "$transcript"
+elif ! diff -u "$expected" "$transcript"; then
+    fail "what the installer did differs from $expected (lines marked - are expected, + are seen)"
+else
+    echo "ok: $(grep -c '' "$transcript") lines as expected"
+fi

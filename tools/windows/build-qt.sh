@@ -1,0 +1,85 @@
+#!/bin/sh
+# Builds static Qt for x86_64-w64-mingw32 from Debian's own qtbase source, of
+# the very version installed for this build, and caches it outside the
+# checkout. Prints the Qt prefix on its last line. A second run finds the
+# cache and builds nothing. Only Debian's archive is used.
+#
+# usage: build-qt.sh   (VEXOR_QT_WINDOWS_CACHE overrides the cache folder)
+set -eu
+
+fail() {
+    echo "build-qt.sh: $*" >&2
+    exit 1
+}
+
+version=$(dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null) ||
+    fail "qtbase5-dev is not installed (tools/install-deps.sh installs it)"
+upstream=${version%%-*}
+# The flags are part of the cache key: a change to them builds anew.
+flags="-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- -release -static
+ -opensource -confirm-license -no-dbus -no-opengl -no-icu -qt-zlib -qt-pcre -qt-libpng -no-libjpeg
+ -qt-freetype -no-harfbuzz -no-feature-tabletevent -no-feature-sql -no-feature-network
+ -no-feature-xml -nomake examples -nomake tests"
+flags=$(printf '%s' "$flags" | tr '\n' ' ')
+key=$(printf '%s %s' "$version" "$flags" | sha256sum | cut -c1-12)
+cache=${VEXOR_QT_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vexor-installer}
+prefix="$cache/qt-$upstream-mingw64-$key"
+
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
+command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+    fail "x86_64-w64-mingw32-g++-posix is missing (Debian package g++-mingw-w64-x86-64)"
+mkdir -p "$cache"
+work=$(mktemp -d "$cache/build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
+
+# A private apt configuration that also knows the archive's sources; the
+# system's own configuration and lists stay untouched.
+apt="$work/apt"
+mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/source"
+for list in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$list" ] || continue
+    grep -q 'debian' "$list" || continue
+    sed 's/^Types:.*/Types: deb-src/' "$list" >"$apt/sources.list.d/$(basename "$list")"
+done
+if [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb \(.*debian.*\)/deb-src \1/p' /etc/apt/sources.list >"$apt/sources.list.d/classic.list"
+fi
+aptget() {
+    apt-get -q -o Dir::Etc::sourcelist=/dev/null -o Dir::Etc::sourceparts="$apt/sources.list.d" \
+        -o Dir::State::Lists="$apt/lists" -o APT::Sandbox::User=root "$@"
+}
+echo "Fetching Debian's qtbase $version source" >&2
+aptget update >&2
+(cd "$apt/source" && aptget source --download-only "qtbase-opensource-src=$version" >&2) ||
+    fail "could not fetch the source of qtbase-opensource-src $version"
+orig=$(ls "$apt/source"/qtbase-opensource-src_*.orig.tar.* | head -n 1)
+[ -f "$orig" ] || fail "no original source tarball was fetched"
+mkdir -p "$work/src"
+tar -xf "$orig" -C "$work/src" --strip-components=1
+
+# QtTest and std::mutex need the POSIX thread model; the plain compiler
+# names point at the win32 one, so put the posix ones first on PATH.
+mkdir -p "$work/bin"
+for tool in gcc g++; do
+    ln -s "$(command -v x86_64-w64-mingw32-$tool-posix)" "$work/bin/x86_64-w64-mingw32-$tool"
+done
+PATH="$work/bin:$PATH"
+export PATH
+
+mkdir -p "$work/build"
+cd "$work/build"
+echo "Configuring Qt $upstream for x86_64-w64-mingw32" >&2
+# shellcheck disable=SC2086
+"$work/src/configure" -prefix "$prefix" $flags >"$work/configure.log" 2>&1 ||
+    { tail -40 "$work/configure.log" >&2; fail "configure failed"; }
+echo "Building Qt (about 15 minutes on two cores)" >&2
+make -j"$(nproc)" >"$work/make.log" 2>&1 || { tail -40 "$work/make.log" >&2; fail "make failed"; }
+rm -rf "$prefix"
+make install >"$work/install.log" 2>&1 || { tail -40 "$work/install.log" >&2; fail "install failed"; }
+touch "$prefix/.complete"
+echo "$prefix"

@@ -1,0 +1,23 @@
+#!/bin/sh
+# Builds the installer for 64-bit Windows in build-windows/: static Qt for
+# mingw-w64 first (once; build-qt.sh caches it), then the program with its
+# icon, manifest and resources. Prints the .exe's path on its last line.
+#
+# VEXOR_MODULE_X86 and VEXOR_MODULE_X64 name the real module builds; without
+# them the build carries the stand-ins, which only a test build may do.
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build="$root/build-windows"
+
+qt=$(sh "$root/tools/windows/build-qt.sh" | tail -n 1)
+translations=$(qmake -query QT_INSTALL_TRANSLATIONS 2>/dev/null || true)
+set -- -DCMAKE_TOOLCHAIN_FILE="$root/tools/windows/mingw-w64.cmake" -DVEXOR_QT_WINDOWS="$qt" \
+    -DCMAKE_BUILD_TYPE=Release -DVEXOR_QT_TRANSLATIONS="$translations"
+[ -n "${VEXOR_MODULE_X86:-}" ] && set -- "$@" -DVEXOR_MODULE_X86="$VEXOR_MODULE_X86"
+[ -n "${VEXOR_MODULE_X64:-}" ] && set -- "$@" -DVEXOR_MODULE_X64="$VEXOR_MODULE_X64"
+if [ -z "${VEXOR_MODULE_X86:-}${VEXOR_MODULE_X64:-}" ]; then
+    set -- "$@" -DVEXOR_ALLOW_STAND_IN_MODULES=ON
+fi
+cmake -S "$root" -B "$build" "$@" >&2
+cmake --build "$build" -j"$(nproc)" >&2
+echo "$build/src/app/VEXOR_K_CryptoProInstaller.exe"
