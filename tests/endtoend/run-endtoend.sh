@@ -61,7 +61,12 @@ wine)
     export WINEDLLOVERRIDES="mscoree,mshtml="
     wineboot -i >/dev/null 2>&1 || fail "cannot make a Wine prefix"
     drive="$WINEPREFIX/drive_c"
-    reg() { wine reg "$@" 2>&1 | tr -d '\r'; }
+    reg() {
+        wine reg "$@" >"$work/reg.out" 2>&1
+        status=$?
+        tr -d '\r' <"$work/reg.out"
+        return $status
+    }
     # The Crypto Pro CSP as Windows Installer records a per-machine product.
     packed=7AB5E7046046FB044ACD63458B5F481C
     reg add "HKLM\\Software\\Classes\\Installer\\Products\\$packed" /v ProductName \
@@ -107,6 +112,14 @@ await_line() {
     fail "the log never ended with: $1"
 }
 
+# The values of a reg query /s, each under its key, keys and values sorted:
+# the order in which a registry lists them is not the installer's to keep,
+# and a key without values of its own shows only through its subkeys.
+values() {
+    awk '/^HKEY_/ { key = $0; next } NF { print key "\t" $0 }' "$1" | LC_ALL=C sort |
+        awk -F '\t' '$1 != key { key = $1; print key } { print $2 }'
+}
+
 # What a start left behind. Host paths become the Windows ones they stand for.
 report() {
     echo "== $1: install.log"
@@ -119,7 +132,7 @@ report() {
             "Crypto Pro\\Cryptography\\CurrentVersion\\AppPath\\vexor.dll" "Quellon"; do
             path="HKEY_LOCAL_MACHINE\\SOFTWARE\\$view$key"
             if reg query "$path" /s /reg:64 >"$work/query" 2>/dev/null; then
-                grep -v '^$' "$work/query"
+                values "$work/query"
             else
                 printf '%s: none\n' "$path"
             fi
