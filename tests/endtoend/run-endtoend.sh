@@ -82,12 +82,12 @@ wine)
     ;;
 esac
 
-# Waits up to 60 s for the installer's one visible window: the main window
+# Waits up to 120 s for the installer's one visible window: the main window
 # on a first start, the question on a later one (the main window stays hidden
 # until it is answered); prints its id. The titles differ only in Cyrillic,
 # which xdotool's patterns do not match reliably.
 window() {
-    timeout 60 xdotool search --sync --onlyvisible --name "Quellon Vexor K" 2>/dev/null | head -n 1
+    timeout 120 xdotool search --sync --onlyvisible --name "Quellon Vexor K" 2>/dev/null | head -n 1
 }
 
 # Presses keys in the window: focus it first, as a click would.
@@ -116,7 +116,8 @@ await_line() {
 # the order in which a registry lists them is not the installer's to keep,
 # and a key without values of its own shows only through its subkeys.
 values() {
-    awk '/^HKEY_/ { key = $0; next } NF { print key "\t" $0 }' "$1" | LC_ALL=C sort |
+    awk -v bits="$2" '/^HKEY_/ { key = $0 " (" bits "-bit view)"; next } NF { print key "\t" $0 }' "$1" |
+        LC_ALL=C sort |
         awk -F '\t' '$1 != key { key = $1; print key } { print $2 }'
 }
 
@@ -125,16 +126,20 @@ report() {
     echo "== $1: install.log"
     if [ -f "$log" ]; then iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r'; fi
     echo "== $1: registry"
-    for view in "" "Wow6432Node\\"; do
+    # The native view, which shows the 32-bit programs' part as Wow6432Node,
+    # and then the 32-bit view as a 32-bit program sees it.
+    for view in "" "Wow6432Node\\" 32; do
         for key in "Microsoft\\Cryptography\\Calais\\SmartCards\\VEXOR" \
             "Microsoft\\Cryptography\\Calais\\SmartCards\\VEXOR_ESMART" \
             "Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR" \
             "Crypto Pro\\Cryptography\\CurrentVersion\\AppPath\\vexor.dll" "Quellon"; do
-            path="HKEY_LOCAL_MACHINE\\SOFTWARE\\$view$key"
-            if reg query "$path" /s /reg:64 >"$work/query" 2>/dev/null; then
-                values "$work/query"
+            path="HKEY_LOCAL_MACHINE\\SOFTWARE\\${view%32}$key"
+            bits=64
+            [ "$view" = 32 ] && bits=32
+            if reg query "$path" /s /reg:$bits >"$work/query" 2>/dev/null; then
+                values "$work/query" $bits
             else
-                printf '%s: none\n' "$path"
+                printf '%s (%s-bit view): none\n' "$path" $bits
             fi
         done
     done
