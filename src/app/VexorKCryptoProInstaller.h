@@ -30,8 +30,6 @@ public:
     // true: install mode (install button visible); false: removal mode.
     void setModeTitle(bool installMode);
 
-    const HostFacts& hostFacts() const { return engine.host(); }
-
     // The engine's procedures and steps, reporting through addLogLine.
     void uninstall();
     void copyModuleFiles(const QString& payloadRoot, const QString& targetFolder,

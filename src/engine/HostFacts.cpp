@@ -54,8 +54,3 @@ QString HostFacts::queryProductInfo(const QString& productCode)
         return QString();
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.data()));
 }
-
-bool HostFacts::is64BitArchitecture(const QString& architecture)
-{
-    return architecture.endsWith(QLatin1String("64"));
-}

@@ -22,8 +22,7 @@ public:
     // folder is looked for, which route the install takes and which registry
     // views the removal cleans, so that install and removal mirror each
     // other. Every 64-bit architecture's name ends in "64" ("x86_64", "arm64").
-    static bool is64BitArchitecture(const QString& architecture);
-    bool is64Bit() const { return is64BitArchitecture(architecture); }
+    bool is64Bit() const { return architecture.endsWith(QLatin1String("64")); }
 
     QString architecture;
     QString cspFolder;   // receives the 32-bit build

@@ -98,7 +98,6 @@ InstallationEngine::InstallationEngine(HostFacts host, LogSink sink)
 
 void InstallationEngine::log(const QString& message, bool isError)
 {
-    m_lastLine = message;
     if (m_sink)
         m_sink(message, isError);
 }
@@ -106,10 +105,10 @@ void InstallationEngine::log(const QString& message, bool isError)
 ProcedureOutcome InstallationEngine::finish(bool failed, const QString& success,
                                             const QString& withErrors)
 {
-    log(failed ? withErrors : success, failed);
     ProcedureOutcome outcome;
     outcome.failed = failed;
-    outcome.closingLine = m_lastLine;
+    outcome.closingLine = failed ? withErrors : success;
+    log(outcome.closingLine, failed);
     return outcome;
 }
 
@@ -122,11 +121,8 @@ ProcedureOutcome InstallationEngine::install()
     log(text(kCopying), false);
 
     if (m_host.cspFolder.isEmpty() || !QDir(m_host.cspFolder).exists()) {
-        log(text(kCspFolderMissingCancel), true);
-        ProcedureOutcome outcome;
+        ProcedureOutcome outcome = finish(true, QString(), text(kCspFolderMissingCancel));
         outcome.cancelled = true;
-        outcome.failed = true;
-        outcome.closingLine = m_lastLine;
         return outcome;
     }
 

@@ -18,8 +18,6 @@ class InstallationEngine
 public:
     InstallationEngine(HostFacts host, LogSink sink);
 
-    const HostFacts& host() const { return m_host; }
-
     // Copies the builds into the CSP folders and writes the registration and
     // the installed marker. Cancelled, with nothing done, without a CSP folder.
     ProcedureOutcome install();
@@ -40,9 +38,9 @@ public:
 
 private:
     void log(const QString& message, bool isError);
+    // Logs the closing line and says how the procedure ended.
     ProcedureOutcome finish(bool failed, const QString& success, const QString& withErrors);
 
     HostFacts m_host;
     LogSink m_sink;
-    QString m_lastLine;
 };

@@ -22,8 +22,37 @@ constexpr char kWow64Node[] = "Wow6432Node";
 
 using Group = RegistrationLayout::Group;
 using View = RegistrationLayout::View;
-using Data = RegistrationLayout::Data;
-using ModuleKey = RegistrationLayout::ModuleKey;
+
+enum class Data
+{
+    AtrVexor,
+    AtrMaskVexor,
+    AtrEsmart,
+    AtrMaskEsmart,
+    ProviderName,
+    CarrierNameDefault,
+    CarrierName1,
+    ModuleFileName,
+    ModulePath,  // the module in the CSP folder
+    ModulePath64 // the module in the 64-bit CSP folder
+};
+
+// A key below SOFTWARE that belongs to the module alone: removing it removes
+// every value written into it. parent is slash-separated.
+struct ModuleKey
+{
+    const char* parent;
+    const char* name;
+};
+
+struct Row
+{
+    Group group;
+    View view;
+    const ModuleKey* key;
+    const char* value; // below the key; a last element "Default" is the default value
+    Data data;
+};
 
 // The parents belong to Windows and Crypto Pro: made when missing, never removed.
 constexpr char kSmartCards[] = "Microsoft/Cryptography/Calais/SmartCards";
@@ -38,7 +67,8 @@ constexpr ModuleKey kAppPath{kAppPaths, kModuleFileName};
 // The smart-card types go into the native view on every host and into the
 // 32-bit view on a 64-bit host; the key carrier only into the 32-bit
 // programs' view; the native module path names the 64-bit build there.
-const QVector<RegistrationLayout::Row> kRows = {
+// Every row but the marker, in the order the install procedure writes them.
+const QVector<Row> kRows = {
     {Group::SmartCards, View::Native, &kCardVexor, "ATR", Data::AtrVexor},
     {Group::SmartCards, View::Native, &kCardVexor, "ATRMask", Data::AtrMaskVexor},
     {Group::SmartCards, View::Native, &kCardVexor, "Crypto Provider", Data::ProviderName},
@@ -83,6 +113,49 @@ QString backslashed(const char* slashPath)
 {
     return QString::fromLatin1(slashPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
+
+// The row's path below the registration root, as setValue takes it.
+QString pathOf(const Row& row)
+{
+    QString path =
+        row.view == View::Wow64 ? QLatin1String(kWow64Node) + QLatin1Char('/') : QString();
+    return path + QLatin1String(row.key->parent) + QLatin1Char('/') + QLatin1String(row.key->name) +
+           QLatin1Char('/') + QLatin1String(row.value);
+}
+
+QString modulePathIn(const QString& folder)
+{
+    return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kModuleFileName));
+}
+
+// The data a row stores: bytes decoded from hex text, or text. Module paths
+// use the platform's native separators.
+QVariant dataOf(Data data, const HostFacts& host)
+{
+    switch (data) {
+    case Data::AtrVexor:
+        return QByteArray::fromHex(kAtrVexor);
+    case Data::AtrMaskVexor:
+        return QByteArray::fromHex(kAtrMaskVexor);
+    case Data::AtrEsmart:
+        return QByteArray::fromHex(kAtrEsmart);
+    case Data::AtrMaskEsmart:
+        return QByteArray::fromHex(kAtrMaskEsmart);
+    case Data::ProviderName:
+        return QString::fromLatin1(kProviderName);
+    case Data::CarrierNameDefault:
+        return QString::fromLatin1(kCarrierNameDefault);
+    case Data::CarrierName1:
+        return QString::fromLatin1(kCarrierName1);
+    case Data::ModuleFileName:
+        return QString::fromLatin1(kModuleFileName);
+    case Data::ModulePath:
+        return modulePathIn(host.cspFolder);
+    case Data::ModulePath64:
+        return modulePathIn(host.cspFolder64);
+    }
+    return QVariant();
+}
 } // namespace
 
 QString RegistrationLayout::registrationRoot()
@@ -108,51 +181,6 @@ QString RegistrationLayout::markerPath()
 QString RegistrationLayout::markerInstalled()
 {
     return QStringLiteral("1");
-}
-
-const QVector<RegistrationLayout::Row>& RegistrationLayout::rows()
-{
-    return kRows;
-}
-
-QString RegistrationLayout::pathOf(const Row& row)
-{
-    QString path =
-        row.view == View::Wow64 ? QLatin1String(kWow64Node) + QLatin1Char('/') : QString();
-    return path + QLatin1String(row.key->parent) + QLatin1Char('/') + QLatin1String(row.key->name) +
-           QLatin1Char('/') + QLatin1String(row.value);
-}
-
-QString RegistrationLayout::modulePathIn(const QString& folder)
-{
-    return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kModuleFileName));
-}
-
-QVariant RegistrationLayout::dataOf(Data data, const HostFacts& host)
-{
-    switch (data) {
-    case Data::AtrVexor:
-        return QByteArray::fromHex(kAtrVexor);
-    case Data::AtrMaskVexor:
-        return QByteArray::fromHex(kAtrMaskVexor);
-    case Data::AtrEsmart:
-        return QByteArray::fromHex(kAtrEsmart);
-    case Data::AtrMaskEsmart:
-        return QByteArray::fromHex(kAtrMaskEsmart);
-    case Data::ProviderName:
-        return QString::fromLatin1(kProviderName);
-    case Data::CarrierNameDefault:
-        return QString::fromLatin1(kCarrierNameDefault);
-    case Data::CarrierName1:
-        return QString::fromLatin1(kCarrierName1);
-    case Data::ModuleFileName:
-        return QString::fromLatin1(kModuleFileName);
-    case Data::ModulePath:
-        return modulePathIn(host.cspFolder);
-    case Data::ModulePath64:
-        return modulePathIn(host.cspFolder64);
-    }
-    return QVariant();
 }
 
 void RegistrationLayout::writeGroup(WinRegistrySettings& store, Group group, const HostFacts& host)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QVariant>
 #include <QVector>
 
 class HostFacts;
@@ -41,52 +40,12 @@ public:
         Wow64
     };
 
-    enum class Data
-    {
-        AtrVexor,
-        AtrMaskVexor,
-        AtrEsmart,
-        AtrMaskEsmart,
-        ProviderName,
-        CarrierNameDefault,
-        CarrierName1,
-        ModuleFileName,
-        ModulePath,  // the module in the CSP folder
-        ModulePath64 // the module in the 64-bit CSP folder
-    };
-
-    // A key below SOFTWARE that belongs to the module alone: removing it
-    // removes every value written into it. parent is slash-separated.
-    struct ModuleKey
-    {
-        const char* parent;
-        const char* name;
-    };
-
-    struct Row
-    {
-        Group group;
-        View view;
-        const ModuleKey* key;
-        const char* value; // below the key; a last element "Default" is the default value
-        Data data;
-    };
-
     struct RemovalRow
     {
         QString parentPath; // backslash-separated, beginning with the root's full name
         QString keyName;
         bool onlyIfEmpty;
     };
-
-    // Every row but the marker, in the order the install procedure writes them.
-    static const QVector<Row>& rows();
-    // The row's path below the registration root, as setValue takes it.
-    static QString pathOf(const Row& row);
-    // The data a row stores: bytes decoded from hex text, or text. Module
-    // paths use the platform's native separators.
-    static QVariant dataOf(Data data, const HostFacts& host);
-    static QString modulePathIn(const QString& folder);
 
     // Writes the rows of one group in table order. A module path whose folder
     // is unknown (empty) is not written: it would name a file that is nowhere.

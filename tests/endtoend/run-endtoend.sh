@@ -152,7 +152,7 @@ report() {
 }
 
 normalize() {
-    sed -e "s#$drive#C:#g" -e 's#C:/[^ ]*#&#g' | sed -e '/C:/s#/#\\#g'
+    sed -e "s#$drive#C:#g" -e '/C:/s#/#\\#g'
 }
 
 transcript="$work/transcript"
