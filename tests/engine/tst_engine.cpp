@@ -1,8 +1,3 @@
-#include <linux/capability.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include <QDir>
@@ -12,7 +7,6 @@
 #include "InstallationEngine.h"
 #include "InstalledMarker.h"
 #include "RawRegistry.h"
-#include "SimulatedHost.h"
 #include "TestHost.h"
 
 // The simulated host deletes and shows every key an administrator asks for;
@@ -23,6 +17,7 @@ QString refusedDeletion; // a subkey name
 QString refusedReading;  // the end of a key path opened for reading
 } // namespace
 
+#ifndef _WIN32
 extern "C" {
 LONG __real_RegDeleteKeyW(HKEY key, LPCWSTR subkey);
 LONG __real_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result);
@@ -45,6 +40,7 @@ LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access
     return __real_RegOpenKeyExW(key, subkey, options, access, result);
 }
 }
+#endif
 
 namespace {
 enum Setup
@@ -210,18 +206,6 @@ QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// Capabilities belong to the calling thread; the engine deletes on this one.
-bool setPermissionOverride(bool on)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    const unsigned bit = 1u << CAP_DAC_OVERRIDE;
-    data[0].effective = on ? data[0].effective | bit : data[0].effective & ~bit;
-    return syscall(SYS_capset, &header, data) == 0;
-}
-
 // An engine on the facts of the current host whose every line lands in lines,
 // red ones marked as red() marks them.
 struct RecordingEngine
@@ -331,11 +315,17 @@ void EngineTest::installThenRemove()
     QFETCH(int, setup);
     QFETCH(QStringList, installed);
     QFETCH(QStringList, removed);
+    if (!TestHost::canBe(architecture))
+        QSKIP("A Windows process runs on its own machine's architecture only.");
+    if (!TestHost::simulated && (setup == NotElevated || setup == RemovalNotElevated))
+        QSKIP("A Windows process cannot give up its administrator rights and take them back.");
+    if (!TestHost::simulated && setup == KeyHidden)
+        QSKIP("The linker's stand-ins for registry calls cannot reach a Windows program's.");
     TestHost host(architecture, setup != NoCryptoPro);
     QVERIFY2(host.isReady(), qPrintable(host.error()));
     if (setup == NoProgramW6432)
         TestHost::clearProgramW6432();
-    QVERIFY(setup != CspFolderDeleted || QDir(SimulatedHost::cspFolder()).removeRecursively());
+    QVERIFY(setup != CspFolderDeleted || QDir(TestHost::cspFolder()).removeRecursively());
     if (setup == AnotherProductOfTheMaker)
         QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quellon",
                                    {"Other Product|Version=2.1"}, KEY_WOW64_32KEY));
@@ -345,7 +335,7 @@ void EngineTest::installThenRemove()
     const bool written = setup != NoCryptoPro && setup != CspFolderDeleted && setup != NotElevated;
     const QStringList before = TestHost::software();
     QStringList modules; // 32-bit, then 64-bit, where the host has such a folder
-    for (const QString& folder : {SimulatedHost::cspFolder(), SimulatedHost::cspFolder64()}) {
+    for (const QString& folder : {TestHost::cspFolder(), TestHost::cspFolder64()}) {
         if (!folder.isEmpty())
             modules << QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
     }
@@ -358,10 +348,10 @@ void EngineTest::installThenRemove()
         }
     }
 
-    SimulatedHost::setElevated(setup != NotElevated);
+    TestHost::setElevated(setup != NotElevated);
     RecordingEngine install(facts);
     const ProcedureOutcome outcome = install.engine.install();
-    SimulatedHost::setElevated(true);
+    TestHost::setElevated(true);
     QCOMPARE(install.lines, installed);
     QCOMPARE(outcome.cancelled, installed.last().contains("Отмена установки"));
     QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, installed.last());
@@ -392,33 +382,27 @@ void EngineTest::installThenRemove()
     // A 64-bit module put there otherwise stays when the 64-bit folder is unknown.
     QVERIFY(setup != NoProgramW6432 || QFile::copy(payload.arg("x64"), modules[1]));
     const QStringList beforeRemoval = TestHost::software();
-    // A module loaded by a running program cannot be deleted: its folder
-    // loses its write permission, and root gives up overriding that meanwhile.
-    const QByteArray folder = QFile::encodeName(SimulatedHost::cspFolder());
-    const bool dropOverride = setup == ModuleInUse && geteuid() == 0;
-    QVERIFY(setup != ModuleInUse || chmod(folder.constData(), 0555) == 0);
-    QVERIFY(!dropOverride || setPermissionOverride(false));
-    SimulatedHost::setElevated(setup != RemovalNotElevated);
+    QVERIFY(setup != ModuleInUse || host.holdInUse(modules[0]));
+    TestHost::setElevated(setup != RemovalNotElevated);
     refusedDeletion = setup == KeyHidden ? QStringLiteral("1") : QString();
     refusedReading = setup == KeyHidden ? QStringLiteral("KeyCarriers\\VEXOR") : QString();
     RecordingEngine removal(facts);
     const ProcedureOutcome removalOutcome = removal.engine.uninstall();
     refusedDeletion.clear();
     refusedReading.clear();
-    SimulatedHost::setElevated(true);
-    QVERIFY(!dropOverride || setPermissionOverride(true));
-    QVERIFY(setup != ModuleInUse || chmod(folder.constData(), 0755) == 0);
+    TestHost::setElevated(true);
+    QVERIFY(host.release());
 
     QCOMPARE(removal.lines, removed.replaceInStrings(kModule32, modules.value(0))
                                 .replaceInStrings(kModule64, modules.value(1)));
     QCOMPARE(removalOutcome.failed ? red(removalOutcome.closingLine) : removalOutcome.closingLine,
              removed.last());
     // A missing file handed to delete-at-restart would take the next installation's module.
-    QCOMPARE(SimulatedHost::pendingFileOperations(),
+    QCOMPARE(TestHost::pendingFileOperations(),
              setup == ModuleInUse ? modules.mid(0, 1) : QStringList());
     for (int i = 0; i < modules.size(); ++i)
         QCOMPARE(QFile::exists(modules[i]), setup == (i ? NoProgramW6432 : ModuleInUse));
-    QVERIFY(setup == NoCryptoPro || QDir(SimulatedHost::cspFolder()).exists() ||
+    QVERIFY(setup == NoCryptoPro || QDir(TestHost::cspFolder()).exists() ||
             setup == CspFolderDeleted);
 
     const QStringList after = TestHost::software();
@@ -469,6 +453,8 @@ void EngineTest::onlyTheTextOneMeansInstalled()
     QFETCH(REGSAM, view);
     QFETCH(QString, marker);
     QFETCH(bool, installed);
+    if (!TestHost::canBe(architecture))
+        QSKIP("A Windows process runs on its own machine's architecture only.");
     TestHost host(architecture, true);
     QVERIFY2(host.isReady(), qPrintable(host.error()));
     QVERIFY(key.isEmpty() || RawRegistry::plant(HKEY_LOCAL_MACHINE, key, {"|=" + marker}, view));
@@ -524,17 +510,19 @@ void EngineTest::hostDetectionFindsTheFolders()
     QFETCH(QString, entry);
     QFETCH(QString, cspFolder);
     QFETCH(QString, cspFolder64);
+    if (!TestHost::canBe(architecture))
+        QSKIP("A Windows process runs on its own machine's architecture only.");
     TestHost host(architecture, !location.isNull());
     QVERIFY2(host.isReady(), qPrintable(host.error()));
-    // Where Windows Installer keeps the Crypto Pro CSP's install properties.
-    const QString properties =
-        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" +
-        SimulatedHost::packedProductCode(HostFacts::productCode()) + "\\InstallProperties";
     QVERIFY(location.isNull() ||
-            RawRegistry::plant(HKEY_LOCAL_MACHINE, properties, {"|InstallLocation=" + location}));
+            RawRegistry::plant(HKEY_LOCAL_MACHINE, TestHost::cryptoProProperties(),
+                               {"|InstallLocation=" + location}));
     TestHost::clearProgramW6432();
     const QByteArray name = entry.section('=', 0, 0).toLatin1();
-    qputenv(name.constData(), entry.section('=', 1).toLatin1());
+    const QByteArray value = entry.section('=', 1).toLatin1();
+    if (!TestHost::simulated && value.isEmpty())
+        QSKIP("Windows' C library takes an empty value as a removal of the entry.");
+    qputenv(name.constData(), value);
     const HostFacts facts = host.facts();
     qunsetenv(name.constData());
     QCOMPARE(facts.cspFolder, cspFolder);

@@ -19,23 +19,6 @@ QVector<Fault> armedFaults;
 std::set<QString> askedRights;
 QHash<QString, int> callNumbers;
 
-// Never null: a null subject stands for a call number.
-QString text(LPCWSTR units)
-{
-    const QString result = QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
-    return result.isNull() ? QString(QLatin1String("")) : result;
-}
-
-// Hands the call to the real function unless a fault answers it first.
-template <typename... Parameters, typename... Arguments>
-LONG pass(const char* function, const QString& subject, REGSAM rights, LONG (*real)(Parameters...),
-          Arguments... arguments)
-{
-    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject, rights))
-        return code;
-    return real(arguments...);
-}
-
 } // namespace
 
 void RegistryFaults::reset()
@@ -72,6 +55,30 @@ LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM 
     }
     return ERROR_SUCCESS;
 }
+
+// A Windows program calls the registry through advapi32's import table,
+// which the linker's symbol wrapping does not reach.
+#ifndef _WIN32
+namespace {
+
+// Never null: a null subject stands for a call number.
+QString text(LPCWSTR units)
+{
+    const QString result = QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
+    return result.isNull() ? QString(QLatin1String("")) : result;
+}
+
+// Hands the call to the real function unless a fault answers it first.
+template <typename... Parameters, typename... Arguments>
+LONG pass(const char* function, const QString& subject, REGSAM rights, LONG (*real)(Parameters...),
+          Arguments... arguments)
+{
+    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject, rights))
+        return code;
+    return real(arguments...);
+}
+
+} // namespace
 
 extern "C" {
 
@@ -148,3 +155,4 @@ LONG __wrap_RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
 }
 
 } // extern "C"
+#endif

@@ -78,33 +78,56 @@ bool RawRegistry::plant(HKEY root, const QString& base, const QStringList& entri
     return true;
 }
 
-QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool withData)
+QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool withData,
+                              const QStringList& skipped)
 {
     QStringList entries;
     const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
+    if (!key.isOpen())
+        return entries;
     std::vector<WCHAR> buffer(16384, WCHAR(0));
     DWORD length = DWORD(buffer.size());
     const auto name = [&] {
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.data()), int(length));
     };
-    for (DWORD index = 0;
-         key.isOpen() && RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
-                                       nullptr, nullptr) == ERROR_SUCCESS;
-         ++index, length = DWORD(buffer.size())) {
+    // Names and data in one call each: under Wine every call is a round trip.
+    QByteArray data(1 << 16, '\0');
+    for (DWORD index = 0;; ++index) {
+        length = DWORD(buffer.size());
+        DWORD type = REG_NONE;
+        DWORD size = DWORD(data.size());
+        LONG result = RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, &type,
+                                    reinterpret_cast<LPBYTE>(data.data()), &size);
+        if (result == ERROR_MORE_DATA) {
+            data.resize(int(size));
+            length = DWORD(buffer.size());
+            result = RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, &type,
+                                   reinterpret_cast<LPBYTE>(data.data()), &size);
+        }
+        if (result != ERROR_SUCCESS)
+            break;
         entries << QLatin1Char('|') + name();
-        DWORD type = 0;
-        QByteArray data;
-        if (withData && query(root, path, name(), &type, &data, view))
-            entries.last() += QStringLiteral(" = %1 %2").arg(type).arg(QLatin1String(data.toHex()));
+        if (withData)
+            entries.last() += QStringLiteral(" = %1 %2")
+                                  .arg(type)
+                                  .arg(QLatin1String(data.left(int(size)).toHex()));
     }
-    length = DWORD(buffer.size());
-    for (DWORD index = 0;
-         key.isOpen() && RegEnumKeyExW(key.get(), index, buffer.data(), &length, nullptr, nullptr,
-                                       nullptr, nullptr) == ERROR_SUCCESS;
-         ++index, length = DWORD(buffer.size())) {
+    for (DWORD index = 0;; ++index) {
+        length = DWORD(buffer.size());
+        if (RegEnumKeyExW(key.get(), index, buffer.data(), &length, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
+            break;
         const QString subkey = name();
         entries << subkey + QLatin1Char('\\');
-        for (const QString& below : tree(root, path + QLatin1Char('\\') + subkey, view, withData))
+        if (skipped.contains(subkey, Qt::CaseInsensitive))
+            continue;
+        QStringList skippedBelow;
+        for (const QString& skip : skipped) {
+            if (skip.startsWith(subkey + QLatin1Char('\\'), Qt::CaseInsensitive))
+                skippedBelow << skip.mid(subkey.size() + 1);
+        }
+        for (const QString& below :
+             tree(root, path + QLatin1Char('\\') + subkey, view, withData, skippedBelow))
             entries << subkey + QLatin1Char('\\') + below;
     }
     entries.sort();

@@ -1,38 +1,22 @@
 #include "TestHost.h"
 
-#include <QDir>
 #include <QProcessEnvironment>
 #include <QTextCodec>
 
 #include "RawRegistry.h"
-#include "SimulatedHost.h"
 
 TestHost::TestHost(const QString& architecture, bool withCsp) : m_architecture(architecture)
 {
     // As at program start: install.log is written in Windows-1251.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
-    SimulatedHost::CreateOptions options;
-    options.architecture = architecture;
-    options.withCsp = withCsp;
-    if (!m_folder.isValid() || !SimulatedHost::create(m_folder.path(), options, &m_error) ||
-        !SimulatedHost::use(m_folder.path(), &m_error))
-        return;
-    SimulatedHost::setElevated(true);
-    clearProgramW6432();
-    const QMap<QString, QString> environment = SimulatedHost::environment();
-    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
-        if (it.key().compare(QLatin1String("ProgramW6432"), Qt::CaseInsensitive) == 0)
-            qputenv(it.key().toLocal8Bit().constData(), it.value().toLocal8Bit());
-    }
-    m_ready = true;
+    m_ready = prepare(withCsp);
 }
 
-TestHost::~TestHost()
+QString TestHost::cryptoProProperties()
 {
-    SimulatedHost::setElevated(true);
-    clearProgramW6432();
-    // Leave the process on a host that outlives this one.
-    SimulatedHost::use(QDir::tempPath() + QStringLiteral("/vexor-idle-host"));
+    return QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\"
+                          "S-1-5-18\\Products\\7AB5E7046046FB044ACD63458B5F481C\\"
+                          "InstallProperties");
 }
 
 void TestHost::clearProgramW6432()
@@ -46,5 +30,14 @@ void TestHost::clearProgramW6432()
 
 QStringList TestHost::software()
 {
-    return RawRegistry::tree(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE"), KEY_WOW64_64KEY, true);
+    // Left out: the classes, tens of thousands of file types and components
+    // that the installer never touches, and the network cards, which the
+    // system rewrites on its own whenever it looks at its adapters.
+    QStringList skipped;
+    for (const QString& view : {QString(), QStringLiteral("Wow6432Node\\")}) {
+        skipped << view + QStringLiteral("Classes")
+                << view + QStringLiteral("Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
+    }
+    return RawRegistry::tree(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE"), KEY_WOW64_64KEY, true,
+                             skipped);
 }

@@ -1,33 +1,75 @@
 #pragma once
 
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include "HostFacts.h"
 
-// A simulated Windows host of its own for one test, in a temporary folder:
-// the process is switched to it with administrator rights, and ProgramW6432
-// is taken from the host's environment, as a fresh start of the program on
-// that host would see them.
+// The machine one test runs on, made fresh for it, with administrator rights.
+// Here: a simulated Windows host of its own in a temporary folder, with
+// ProgramW6432 taken from that host's environment. On Windows (under Wine):
+// the one machine, whose keys and files the tests write are removed first and
+// whose Crypto Pro CSP is registered, or not, as asked.
 class TestHost
 {
 public:
+    // Only a simulated host can take administrator rights away inside a
+    // running process, count the registry handles left open and take the
+    // linker's stand-ins for registry calls, which cannot reach the advapi32
+    // import table that a Windows program calls through.
+#ifdef _WIN32
+    static constexpr bool simulated = false;
+#else
+    static constexpr bool simulated = true;
+#endif
+
     TestHost(const QString& architecture, bool withCsp);
     ~TestHost();
 
-    bool isReady() const { return m_ready; }
-    QString error() const { return m_error; }
+    // Whether a host of this architecture can be had here: on Windows only
+    // the machine's own.
+    static bool canBe(const QString& architecture);
+    bool isReady() const
+    {
+        return m_ready;
+    }
+    QString error() const
+    {
+        return m_error;
+    }
     // The facts the program would gather on this host now.
-    HostFacts facts() const { return HostFacts::detect(m_architecture); }
+    HostFacts facts() const
+    {
+        return HostFacts::detect(m_architecture);
+    }
+
+    // The Crypto Pro CSP's folders; empty without Crypto Pro (or, for the
+    // 64-bit one, on a 32-bit host).
+    static QString cspFolder();
+    static QString cspFolder64();
+    // Where Windows Installer keeps the Crypto Pro CSP's install properties.
+    static QString cryptoProProperties();
+    // Files queued for deletion at the next restart, in their queued order.
+    static QStringList pendingFileOperations();
+    static void setElevated(bool on);
+    // The file can no longer be deleted, as a module a running program has
+    // loaded, until release(); a second hold moves the hold.
+    bool holdInUse(const QString& file);
+    bool release();
+    static int openHandleCount();
 
     // Environment entries named ProgramW6432 in any letter case are removed.
     static void clearProgramW6432();
-    // Everything below HKEY_LOCAL_MACHINE\SOFTWARE in the 64-bit view, keys
-    // and values with their data, sorted (RawRegistry::tree).
+    // Everything below HKEY_LOCAL_MACHINE\SOFTWARE in the 64-bit view but
+    // the classes, keys and values with their data, sorted (RawRegistry::tree).
     static QStringList software();
 
 private:
+    bool prepare(bool withCsp);
+
     QTemporaryDir m_folder;
+    QFile m_inUse;
     QString m_architecture;
     bool m_ready = false;
     QString m_error;

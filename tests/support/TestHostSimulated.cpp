@@ -1,0 +1,108 @@
+#include "TestHost.h"
+
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "SimulatedHost.h"
+
+namespace {
+// Capabilities belong to the calling thread; the engine deletes on this one.
+bool setPermissionOverride(bool on)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bit = 1u << CAP_DAC_OVERRIDE;
+    data[0].effective = on ? data[0].effective | bit : data[0].effective & ~bit;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+QByteArray folderOf(const QString& file)
+{
+    return QFile::encodeName(QFileInfo(file).absolutePath());
+}
+} // namespace
+
+bool TestHost::prepare(bool withCsp)
+{
+    SimulatedHost::CreateOptions options;
+    options.architecture = m_architecture;
+    options.withCsp = withCsp;
+    if (!m_folder.isValid() || !SimulatedHost::create(m_folder.path(), options, &m_error) ||
+        !SimulatedHost::use(m_folder.path(), &m_error))
+        return false;
+    SimulatedHost::setElevated(true);
+    clearProgramW6432();
+    const QMap<QString, QString> environment = SimulatedHost::environment();
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+        if (it.key().compare(QLatin1String("ProgramW6432"), Qt::CaseInsensitive) == 0)
+            qputenv(it.key().toLocal8Bit().constData(), it.value().toLocal8Bit());
+    }
+    return true;
+}
+
+TestHost::~TestHost()
+{
+    release();
+    SimulatedHost::setElevated(true);
+    clearProgramW6432();
+    // Leave the process on a host that outlives this one.
+    SimulatedHost::use(QDir::tempPath() + QStringLiteral("/vexor-idle-host"));
+}
+
+bool TestHost::canBe(const QString& architecture)
+{
+    return SimulatedHost::isKnownArchitecture(architecture);
+}
+
+QString TestHost::cspFolder()
+{
+    return SimulatedHost::cspFolder();
+}
+
+QString TestHost::cspFolder64()
+{
+    return SimulatedHost::cspFolder64();
+}
+
+QStringList TestHost::pendingFileOperations()
+{
+    return SimulatedHost::pendingFileOperations();
+}
+
+void TestHost::setElevated(bool on)
+{
+    SimulatedHost::setElevated(on);
+}
+
+int TestHost::openHandleCount()
+{
+    return SimulatedHost::openHandleCount();
+}
+
+// The module's folder loses its write permission, and root gives up
+// overriding that meanwhile.
+bool TestHost::holdInUse(const QString& file)
+{
+    if (!release())
+        return false;
+    m_inUse.setFileName(file);
+    return chmod(folderOf(file).constData(), 0555) == 0 &&
+           (geteuid() != 0 || setPermissionOverride(false));
+}
+
+bool TestHost::release()
+{
+    if (m_inUse.fileName().isEmpty())
+        return true;
+    const bool released = (geteuid() != 0 || setPermissionOverride(true)) &&
+                          chmod(folderOf(m_inUse.fileName()).constData(), 0755) == 0;
+    m_inUse.setFileName(QString());
+    return released;
+}

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Runs a suite's Windows build under Wine in a fresh 64-bit prefix of its own:
+# Wine's registry, Windows Installer and files are the machine the suite
+# prepares for each test. Passes when the suite does.
+#
+# usage: run-under-wine.sh SUITE.exe [QtTest arguments...]
+set -u
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+[ $# -ge 1 ] || fail "usage: $0 SUITE.exe [arguments...]"
+suite=$1
+shift
+[ -f "$suite" ] || fail "the Windows build of the suite is missing: $suite (tools/windows/build.sh makes it)"
+command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian package wine64; tools/install-deps.sh installs it)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/wine-suite.XXXXXX") || fail "cannot make a temporary folder"
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
+wineboot -i >/dev/null 2>&1 || fail "cannot make a Wine prefix"
+cp "$suite" "$work/" || fail "cannot copy $suite"
+cd "$work" || exit 1
+# QtTest's report is lost when a Windows program's output is not a console;
+# it goes to a file instead.
+wine "./$(basename "$suite")" -o 'result.txt,txt' "$@" >"$work/out" 2>&1
+status=$?
+tr -d '\r' <"$work/out"
+[ -f "$work/result.txt" ] && tr -d '\r' <"$work/result.txt"
+[ "$status" -eq 0 ] || fail "the suite exited with status $status under Wine"
