@@ -7,12 +7,11 @@
 
 #include "InstalledMarker.h"
 #include "ModeSelection.h"
-#include "RawRegistry.h"
 #include "TestHost.h"
 #include "VexorKCryptoProInstaller.h"
 
 // What the window adds to the engine: the log pane and install.log, the
-// forwards, the failure box, the install button and the start-up choice.
+// failure box, the install button and the start-up choice.
 namespace {
 QString logPath()
 {
@@ -90,7 +89,6 @@ private slots:
     void newestLineStaysInViewWhenTheButtonReturns();
     void installButtonFollowsTheOutcome_data();
     void installButtonFollowsTheOutcome();
-    void forwardsReachTheEngine();
     void startUpChoice_data();
     void startUpChoice();
 };
@@ -203,28 +201,6 @@ void MainWindowTest::installButtonFollowsTheOutcome()
     const QString last = withCsp ? "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
                                  : box.section('|', 1);
     QCOMPARE(pane(window)->document()->lastBlock().text(), last);
-}
-
-void MainWindowTest::forwardsReachTheEngine()
-{
-    TestHost host(QStringLiteral("i386"), true);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE", {"Gone\\"}));
-    QTemporaryDir target;
-    const QString module = QDir::toNativeSeparators(target.filePath("vexor.dll"));
-    VexorKCryptoProInstaller window(host.facts());
-    window.copyModuleFiles(":/VEXOR_K_CryptoProInstaller/Resources", target.path(), "x86");
-    QVERIFY(QFile::exists(module));
-    window.removeModuleFiles(":/VEXOR_K_CryptoProInstaller/Resources/x86", target.path());
-    QVERIFY(!QFile::exists(module));
-    window.removeRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE", "Gone", false);
-    QVERIFY(!RawRegistry::keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone"));
-    window.uninstall();
-    const QStringList lines = pane(window)->toPlainText().split('\n');
-    QCOMPARE(lines.mid(0, 4), QStringList({"Файл vexor.dll успешно скопирован!",
-                                           "Файл " + module + " успешно удален!",
-                                           "Ключ Gone успешно удален!", "Начинаем удаление..."}));
-    QCOMPARE(lines.last(), QStringLiteral("Удаление прошло успешно."));
 }
 
 void MainWindowTest::startUpChoice_data()

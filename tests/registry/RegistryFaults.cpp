@@ -3,8 +3,6 @@
 #include <QHash>
 #include <QVector>
 
-#include <set>
-
 namespace {
 
 struct Fault
@@ -16,7 +14,6 @@ struct Fault
 };
 
 QVector<Fault> armedFaults;
-std::set<QString> askedRights;
 QHash<QString, int> callNumbers;
 
 } // namespace
@@ -24,7 +21,6 @@ QHash<QString, int> callNumbers;
 void RegistryFaults::reset()
 {
     armedFaults.clear();
-    askedRights.clear();
     callNumbers.clear();
 }
 
@@ -34,17 +30,10 @@ void RegistryFaults::failOnce(const QString& function, const QString& subject, L
     armedFaults.append({function, subject, code, std::move(action)});
 }
 
-QStringList RegistryFaults::rightsAsked()
-{
-    return QStringList(askedRights.begin(), askedRights.end());
-}
-
-LONG RegistryFaults::intercept(const QString& function, QString subject, REGSAM rights)
+LONG RegistryFaults::intercept(const QString& function, QString subject)
 {
     if (subject.isNull())
         subject = QStringLiteral("call %1").arg(++callNumbers[function]);
-    if (rights)
-        askedRights.insert(QString::number(rights, 16));
     for (int i = 0; i < armedFaults.size(); ++i) {
         if (armedFaults[i].function != function || armedFaults[i].subject != subject)
             continue;
@@ -70,10 +59,10 @@ QString text(LPCWSTR units)
 
 // Hands the call to the real function unless a fault answers it first.
 template <typename... Parameters, typename... Arguments>
-LONG pass(const char* function, const QString& subject, REGSAM rights, LONG (*real)(Parameters...),
+LONG pass(const char* function, const QString& subject, LONG (*real)(Parameters...),
           Arguments... arguments)
 {
-    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject, rights))
+    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject))
         return code;
     return real(arguments...);
 }
@@ -94,40 +83,40 @@ decltype(RegEnumKeyExW) __real_RegEnumKeyExW;
 
 LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result)
 {
-    return pass("RegOpenKeyExW", text(subkey), rights, __real_RegOpenKeyExW, key, subkey, options,
-                rights, result);
+    return pass("RegOpenKeyExW", text(subkey), __real_RegOpenKeyExW, key, subkey, options, rights,
+                result);
 }
 
 LONG __wrap_RegCreateKeyExW(HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass,
                             DWORD options, REGSAM rights, const LPSECURITY_ATTRIBUTES security,
                             PHKEY result, LPDWORD disposition)
 {
-    return pass("RegCreateKeyExW", text(subkey), rights, __real_RegCreateKeyExW, key, subkey,
-                reserved, keyClass, options, rights, security, result, disposition);
+    return pass("RegCreateKeyExW", text(subkey), __real_RegCreateKeyExW, key, subkey, reserved,
+                keyClass, options, rights, security, result, disposition);
 }
 
 LONG __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD size)
 {
-    return pass("RegQueryValueExW", QString(), 0, __real_RegQueryValueExW, key, name, reserved,
-                type, data, size);
+    return pass("RegQueryValueExW", QString(), __real_RegQueryValueExW, key, name, reserved, type,
+                data, size);
 }
 
 LONG __wrap_RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size)
 {
-    return pass("RegSetValueExW", text(name), 0, __real_RegSetValueExW, key, name, reserved, type,
+    return pass("RegSetValueExW", text(name), __real_RegSetValueExW, key, name, reserved, type,
                 data, size);
 }
 
 LONG __wrap_RegDeleteValueW(HKEY key, LPCWSTR name)
 {
-    return pass("RegDeleteValueW", text(name), 0, __real_RegDeleteValueW, key, name);
+    return pass("RegDeleteValueW", text(name), __real_RegDeleteValueW, key, name);
 }
 
 LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
 {
-    return pass("RegDeleteKeyW", text(subkey), 0, __real_RegDeleteKeyW, key, subkey);
+    return pass("RegDeleteKeyW", text(subkey), __real_RegDeleteKeyW, key, subkey);
 }
 
 LONG __wrap_RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
@@ -135,22 +124,22 @@ LONG __wrap_RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPD
                              LPDWORD values, LPDWORD longestValueName, LPDWORD longestValue,
                              LPDWORD securityDescriptor, PFILETIME lastWrite)
 {
-    return pass("RegQueryInfoKeyW", QString(), 0, __real_RegQueryInfoKeyW, key, keyClass,
-                classLength, reserved, subkeys, longestSubkey, longestClass, values,
-                longestValueName, longestValue, securityDescriptor, lastWrite);
+    return pass("RegQueryInfoKeyW", QString(), __real_RegQueryInfoKeyW, key, keyClass, classLength,
+                reserved, subkeys, longestSubkey, longestClass, values, longestValueName,
+                longestValue, securityDescriptor, lastWrite);
 }
 
 LONG __wrap_RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                           LPDWORD type, LPBYTE data, LPDWORD dataSize)
 {
-    return pass("RegEnumValueW", QString::number(index), 0, __real_RegEnumValueW, key, index, name,
+    return pass("RegEnumValueW", QString::number(index), __real_RegEnumValueW, key, index, name,
                 nameLength, reserved, type, data, dataSize);
 }
 
 LONG __wrap_RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                           LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWrite)
 {
-    return pass("RegEnumKeyExW", QString::number(index), 0, __real_RegEnumKeyExW, key, index, name,
+    return pass("RegEnumKeyExW", QString::number(index), __real_RegEnumKeyExW, key, index, name,
                 nameLength, reserved, keyClass, classLength, lastWrite);
 }
 

@@ -8,8 +8,8 @@
 #include "WinApi.h"
 
 // Sits between the code under test and the registry (the test links with the
-// linker's symbol wrapping): records the rights every open and create asks
-// for, and makes chosen calls fail or lets something happen just before them.
+// linker's symbol wrapping): makes chosen calls fail or lets something happen
+// just before them.
 // Subjects: RegOpenKeyExW, RegCreateKeyExW, RegDeleteKeyW: the subkey;
 // RegSetValueExW, RegDeleteValueW: the value name; RegEnumValueW,
 // RegEnumKeyExW: the index; RegQueryInfoKeyW, RegQueryValueExW: "call N",
@@ -22,10 +22,8 @@ public:
     // `code` unseen by the registry, or goes ahead when `code` is ERROR_SUCCESS.
     static void failOnce(const QString& function, const QString& subject, LONG code,
                          std::function<void()> action = {});
-    // Every rights mask asked for by an open or create since the reset, in hex, sorted, once each.
-    static QStringList rightsAsked();
 
     // For the wrappers: a non-zero answer replaces the real call. A null
     // subject stands for the function's next call number.
-    static LONG intercept(const QString& function, QString subject, REGSAM rights);
+    static LONG intercept(const QString& function, QString subject);
 };

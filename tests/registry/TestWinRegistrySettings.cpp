@@ -51,8 +51,7 @@ std::unique_ptr<WinRegistrySettings> makeStore(QString construction)
 }
 
 // Steps: "read <key>" and "list" add what they found to *seen (a missing value
-// reads as "fallback", listed keys are joined by commas); "rights" adds the
-// masks asked for by opens and creates so far; "write <key>" writes the int 1;
+// reads as "fallback", listed keys are joined by commas); "write <key>" writes the int 1;
 // "remove <key>" (no key: clear everything); "drop" and "regain" administrator
 // rights.
 void perform(WinRegistrySettings& store, const QString& step, QStringList* seen)
@@ -63,8 +62,6 @@ void perform(WinRegistrySettings& store, const QString& step, QStringList* seen)
         seen->append(store.value(key, QStringLiteral("fallback")).toString());
     else if (operation == QLatin1String("list"))
         seen->append(store.allKeys().join(QLatin1Char(',')));
-    else if (operation == QLatin1String("rights"))
-        seen->append(RegistryFaults::rightsAsked().join(QLatin1Char(',')));
     else if (operation == QLatin1String("write"))
         store.setValue(key, 1);
     else if (operation == QLatin1String("remove"))
@@ -106,7 +103,7 @@ void runScenario()
     QFETCH(QVariant, remaining);
     QFETCH(QStringList, warnings);
     QFETCH(QString, fault);
-    if (!TestHost::simulated && (!fault.isEmpty() || steps.contains(QStringLiteral("rights=0"))))
+    if (!TestHost::simulated && !fault.isEmpty())
         QSKIP("The linker's stand-ins for registry calls cannot reach a Windows program's.");
     if (!TestHost::simulated && steps.contains(QStringLiteral("drop=0")))
         QSKIP("A Windows process cannot give up its administrator rights and take them back.");
@@ -553,25 +550,6 @@ private slots:
     }
 
     void registryFailuresAreReportedAndContained() { runScenario(); }
-
-    void keysAreOpenedWithTheirFixedRights_data()
-    {
-        addScenarioColumns(); // "rights": every mask asked for so far, the base key's included
-        scenario("a read asks for reading rights below a base key opened for writing", "",
-                 {"k|v=1"}, {"read k/v=0", "rights=0"}, {"1", "20119,2011f"}, QVariant());
-        scenario("the 32-bit view adds its own bit", "@0", {}, {"read k/v=0", "rights=0"},
-                 {"fallback", "20219,2021f"}, QVariant());
-        scenario("an unknown format asks for full access without a view bit", "@7", {"k|v=1"},
-                 {"read k/v=0", "rights=0"}, {"1", "f003f"}, QVariant());
-        scenario("a write opens or makes its key for reading and writing", "", {},
-                 {"write a/b/v=0", "rights=0"}, {"2011f"}, QVariant());
-        scenario("a removal opens every key of the tree for writing", "", {"k\\s|w=1"},
-                 {"remove k=0", "rights=0"}, {"2011f"}, QVariant());
-        scenario("clearing opens every key for writing", "", {"|v=1", "s\\t|w=1"},
-                 {"remove=0", "rights=0"}, {"2011f"}, QVariant());
-    }
-
-    void keysAreOpenedWithTheirFixedRights() { runScenario(); }
 };
 
 QTEST_GUILESS_MAIN(TestWinRegistrySettings)
