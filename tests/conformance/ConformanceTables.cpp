@@ -14,8 +14,7 @@ const char* const conformanceTables[] = {
     // Key paths: separators, letter case, empty and null subkeys, handles.
     R"rows(
 remove HKCU "Software\\VexorConformance\\paths"
-paths.create-base RegCreateKeyExW(HKCU, "Software\\VexorConformance\\paths", KEY_ALL_ACCESS) | handle disposition where
-- RegCreateKeyExW(HKCU, "Software\\VexorConformance\\paths") where="base" as base
+paths.create-base RegCreateKeyExW(HKCU, "Software\\VexorConformance\\paths", KEY_ALL_ACCESS) | handle disposition where where="base" as base
 paths.create-makes-every-missing-level RegCreateKeyExW(base, "a\\b\\c", KEY_ALL_ACCESS) | handle disposition where
 paths.create-of-an-existing-path-opens-it RegCreateKeyExW(base, "a\\b\\c", KEY_ALL_ACCESS) | handle disposition where
 paths.create-with-trailing-backslash RegCreateKeyExW(base, "d\\", KEY_ALL_ACCESS) | handle disposition where
@@ -127,13 +126,11 @@ views.child-gone-after-delete RegOpenKeyExW(HKLM, "Software\\Wow6432Node\\VexorC
 views.delete-from-root-removes-the-native-copy RegDeleteKeyW(HKLM, "Software\\VexorConformance\\Both")
 views.native-copy-is-gone RegOpenKeyExW(HKLM, "Software\\VexorConformance\\Both", KEY_READ|KEY_WOW64_64KEY) | handle view
 views.32-bit-copy-stays RegOpenKeyExW(HKLM, "Software\\VexorConformance\\Both", KEY_READ|KEY_WOW64_32KEY) | handle view
-alias cards "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance"
-remove HKLM KEY_WOW64_64KEY cards
-remove HKLM KEY_WOW64_32KEY cards
-- RegCreateKeyExW(HKLM, cards, KEY_ALL_ACCESS|KEY_WOW64_64KEY) view="64"
+remove HKLM "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance" "SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance"
+- RegCreateKeyExW(HKLM, "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance", KEY_ALL_ACCESS|KEY_WOW64_64KEY) view="64"
 views.smart-card-key-written-in-64-bit-view RegOpenKeyExW(HKLM, "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance", KEY_READ|KEY_WOW64_64KEY) | handle view
 views.smart-card-key-not-visible-in-32-bit-view RegOpenKeyExW(HKLM, "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance", KEY_READ|KEY_WOW64_32KEY) | handle view
-remove HKLM KEY_WOW64_64KEY cards
+remove HKLM "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VexorConformance"
 - RegCreateKeyExW(HKCU, "Software\\VexorConformance\\views", KEY_ALL_ACCESS|KEY_WOW64_32KEY) view="user"
 views.user-software-is-shared-64 RegOpenKeyExW(HKCU, "Software\\VexorConformance\\views", KEY_READ|KEY_WOW64_64KEY) | handle view
 views.user-software-is-shared-32 RegOpenKeyExW(HKCU, "Software\\VexorConformance\\views", KEY_READ|KEY_WOW64_32KEY) | handle view
@@ -145,64 +142,40 @@ remove HKCU "Software\\VexorConformance\\views"
     R"rows(
 remove HKCU "Software\\VexorConformance\\values"
 - RegCreateKeyExW(HKCU, "Software\\VexorConformance\\values") as values
-values.none-empty.set RegSetValueExW(values, "none0", REG_NONE, 0 bytes)
-values.none-empty.read RegQueryValueExW(values, "none0") | readback
-values.none-with-bytes.set RegSetValueExW(values, "none3", REG_NONE, 3 bytes) = 01 02 03
-values.none-with-bytes.read RegQueryValueExW(values, "none3") | readback
-values.text-with-terminator.set RegSetValueExW(values, "sz", REG_SZ, 12 bytes) = "hello"
-values.text-with-terminator.read RegQueryValueExW(values, "sz") | readback
-values.text-empty-with-terminator.set RegSetValueExW(values, "szEmpty", REG_SZ, 2 bytes) = ""
-values.text-empty-with-terminator.read RegQueryValueExW(values, "szEmpty") | readback
-values.text-zero-bytes.set RegSetValueExW(values, "szZero", REG_SZ, 0 bytes)
-values.text-zero-bytes.read RegQueryValueExW(values, "szZero") | readback
-values.text-with-zero-inside.set RegSetValueExW(values, "szInner", REG_SZ, 12 bytes) = "ab" "cd"
-values.text-with-zero-inside.read RegQueryValueExW(values, "szInner") | readback
-values.text-cyrillic.set RegSetValueExW(values, "szCyr", REG_SZ, 10 bytes) = "\u041a\u043b\u044e\u0447"
-values.text-cyrillic.read RegQueryValueExW(values, "szCyr") | readback
-values.expand-text-kept-unexpanded.set RegSetValueExW(values, "expand", REG_EXPAND_SZ, 52 bytes) = "%ProgramFiles%\\Crypto Pro"
-values.expand-text-kept-unexpanded.read RegQueryValueExW(values, "expand") | readback
-values.binary.set RegSetValueExW(values, "bin", REG_BINARY, 6 bytes) = 3b fc 18 00 ff 81
-values.binary.read RegQueryValueExW(values, "bin") | readback
-values.binary-empty.set RegSetValueExW(values, "binEmpty", REG_BINARY, 0 bytes)
-values.binary-empty.read RegQueryValueExW(values, "binEmpty") | readback
-values.dword.set RegSetValueExW(values, "dword", REG_DWORD, 4 bytes) = 01 00 00 00
-values.dword.read RegQueryValueExW(values, "dword") | readback
-values.dword-all-ones.set RegSetValueExW(values, "dwordMax", REG_DWORD, 4 bytes) = ff ff ff ff
-values.dword-all-ones.read RegQueryValueExW(values, "dwordMax") | readback
-values.dword-short.set RegSetValueExW(values, "dwordShort", REG_DWORD, 2 bytes) = 07 00
-values.dword-short.read RegQueryValueExW(values, "dwordShort") | readback
-values.dword-big-endian.set RegSetValueExW(values, "dwordBig", REG_DWORD_BIG_ENDIAN, 4 bytes) = 00 00 00 01
-values.dword-big-endian.read RegQueryValueExW(values, "dwordBig") | readback
-values.qword.set RegSetValueExW(values, "qword", REG_QWORD, 8 bytes) = 01 02 03 04 05 06 07 08
-values.qword.read RegQueryValueExW(values, "qword") | readback
-values.multi-text.set RegSetValueExW(values, "multi", REG_MULTI_SZ, 10 bytes) = "a" "b" 00 00
-values.multi-text.read RegQueryValueExW(values, "multi") | readback
-values.multi-text-with-empty-string.set RegSetValueExW(values, "multiEmpty", REG_MULTI_SZ, 12 bytes) = "a" "" "b" 00 00
-values.multi-text-with-empty-string.read RegQueryValueExW(values, "multiEmpty") | readback
-values.multi-text-empty-list.set RegSetValueExW(values, "multiNone", REG_MULTI_SZ, 2 bytes) = 00 00
-values.multi-text-empty-list.read RegQueryValueExW(values, "multiNone") | readback
-values.link-type.set RegSetValueExW(values, "link", REG_LINK, 34 bytes) = "\\Registry\\Machine"
-values.link-type.read RegQueryValueExW(values, "link") | readback
-values.resource-list-type.set RegSetValueExW(values, "resources", REG_RESOURCE_LIST, 3 bytes) = 09 08 07
-values.resource-list-type.read RegQueryValueExW(values, "resources") | readback
-values.type-above-qword.set RegSetValueExW(values, "type12", type 12, 1 bytes) = 12
-values.type-above-qword.read RegQueryValueExW(values, "type12") | readback
-values.unknown-type-number.set RegSetValueExW(values, "typeBig", type 305419896, 2 bytes) = ab cd
-values.unknown-type-number.read RegQueryValueExW(values, "typeBig") | readback
-values.default-value-by-empty-name.set RegSetValueExW(values, "", REG_SZ, 16 bytes) = "default"
-values.default-value-by-empty-name.read RegQueryValueExW(values, "") | readback
-values.name-with-backslash.set RegSetValueExW(values, "a\\b", REG_SZ, 12 bytes) = "slash"
-values.name-with-backslash.read RegQueryValueExW(values, "a\\b") | readback
+values.none-empty RegSetValueExW(values, "none0", REG_NONE, 0 bytes) | round-trip
+values.none-with-bytes RegSetValueExW(values, "none3", REG_NONE, 3 bytes) = 01 02 03 | round-trip
+values.text-with-terminator RegSetValueExW(values, "sz", REG_SZ, 12 bytes) = "hello" | round-trip
+values.text-empty-with-terminator RegSetValueExW(values, "szEmpty", REG_SZ, 2 bytes) = "" | round-trip
+values.text-zero-bytes RegSetValueExW(values, "szZero", REG_SZ, 0 bytes) | round-trip
+values.text-with-zero-inside RegSetValueExW(values, "szInner", REG_SZ, 12 bytes) = "ab" "cd" | round-trip
+values.text-cyrillic RegSetValueExW(values, "szCyr", REG_SZ, 10 bytes) = "\u041a\u043b\u044e\u0447" | round-trip
+values.expand-text-kept-unexpanded RegSetValueExW(values, "expand", REG_EXPAND_SZ, 52 bytes) = "%ProgramFiles%\\Crypto Pro" | round-trip
+values.binary RegSetValueExW(values, "bin", REG_BINARY, 6 bytes) = 3b fc 18 00 ff 81 | round-trip
+values.binary-empty RegSetValueExW(values, "binEmpty", REG_BINARY, 0 bytes) | round-trip
+values.dword RegSetValueExW(values, "dword", REG_DWORD, 4 bytes) = 01 00 00 00 | round-trip
+values.dword-all-ones RegSetValueExW(values, "dwordMax", REG_DWORD, 4 bytes) = ff ff ff ff | round-trip
+values.dword-short RegSetValueExW(values, "dwordShort", REG_DWORD, 2 bytes) = 07 00 | round-trip
+values.dword-big-endian RegSetValueExW(values, "dwordBig", REG_DWORD_BIG_ENDIAN, 4 bytes) = 00 00 00 01 | round-trip
+values.qword RegSetValueExW(values, "qword", REG_QWORD, 8 bytes) = 01 02 03 04 05 06 07 08 | round-trip
+values.multi-text RegSetValueExW(values, "multi", REG_MULTI_SZ, 10 bytes) = "a" "b" 00 00 | round-trip
+values.multi-text-with-empty-string RegSetValueExW(values, "multiEmpty", REG_MULTI_SZ, 12 bytes) = "a" "" "b" 00 00 | round-trip
+values.multi-text-empty-list RegSetValueExW(values, "multiNone", REG_MULTI_SZ, 2 bytes) = 00 00 | round-trip
+values.link-type RegSetValueExW(values, "link", REG_LINK, 34 bytes) = "\\Registry\\Machine" | round-trip
+values.resource-list-type RegSetValueExW(values, "resources", REG_RESOURCE_LIST, 3 bytes) = 09 08 07 | round-trip
+values.type-above-qword RegSetValueExW(values, "type12", type 12, 1 bytes) = 12 | round-trip
+values.unknown-type-number RegSetValueExW(values, "typeBig", type 305419896, 2 bytes) = ab cd | round-trip
+values.default-value-by-empty-name RegSetValueExW(values, "", REG_SZ, 16 bytes) = "default" | round-trip
+values.name-with-backslash RegSetValueExW(values, "a\\b", REG_SZ, 12 bytes) = "slash" | round-trip
 values.text-without-terminator-stored-as-given RegSetValueExW(values, "szNoTerminator", REG_SZ, "hi" 4 bytes) = "hiX" | readback
 values.text-odd-byte-count RegSetValueExW(values, "szOdd", REG_SZ, "ab" 3 bytes) = "abX" | readback
 values.text-without-terminator-before-a-zero-unit RegSetValueExW(values, "szNoTerminator0", REG_SZ, "hi" 4 bytes) = "hi" | readback
 - RegSetValueExW(values, "MixedCase") = "first"
 values.query-ignores-letter-case RegQueryValueExW(values, "mixedcase") | readback
-values.set-in-other-case-replaces RegSetValueExW(values, "MIXEDCASE") = "second" | readback "MixedCase"
-values.enumeration-keeps-first-spelling RegEnumValueW(values, 0..) | lists "MixedCase"
+values.set-in-other-case-replaces RegSetValueExW(values, "MIXEDCASE") = "second" | readback:"MixedCase"
+values.enumeration-keeps-first-spelling RegEnumValueW(values, 0..) | lists:"MixedCase"
 values.overwrite-with-another-type RegSetValueExW(values, "sz", REG_DWORD) = 04 00 00 00 | readback
 values.null-name-reads-the-default-value RegQueryValueExW(values, NULL) | readback
-values.null-name-writes-the-default-value RegSetValueExW(values, NULL) = "other" | readback ""
+values.null-name-writes-the-default-value RegSetValueExW(values, NULL) = "other" | readback:""
 - RegCreateKeyExW(values, "fresh") as fresh
 values.fresh-key-has-no-default-value RegQueryValueExW(fresh, "") | readback
 values.missing-value RegQueryValueExW(values, "absent") | readback
@@ -290,21 +263,21 @@ remove HKCU "Software\\VexorConformance\\deletion"
 - RegCreateKeyExW(HKCU, "Software\\VexorConformance\\deletion") as deletion
 each "leaf" "tree\\branch\\twig" "x\\y\\z" "trail" "Cased" "self" "gone"
     - RegCreateKeyExW(deletion, %) v="1"
-delete.missing-key RegDeleteKeyW(deletion, "nope") | exists "nope"
-delete.below-missing-key RegDeleteKeyW(deletion, "nope\\deeper") | exists "nope"
-delete.key-with-subkeys-is-refused RegDeleteKeyW(deletion, "tree") | exists "tree\\branch\\twig"
-delete.leaf-key-with-values RegDeleteKeyW(deletion, "leaf") | exists "leaf"
-delete.multi-level-path-deletes-the-last-key RegDeleteKeyW(deletion, "x\\y\\z") | exists "x\\y\\z"
-delete.multi-level-path-keeps-the-parents RegDeleteKeyW(deletion, "x\\y\\z") | exists "x\\y"
-delete.trailing-backslash RegDeleteKeyW(deletion, "trail\\") | exists "trail"
-delete.other-letter-case RegDeleteKeyW(deletion, "cASED") | exists "Cased"
-delete.leading-backslash RegDeleteKeyW(deletion, "\\x\\y") | exists "x\\y"
-delete.deepest-first-then-parents RegDeleteKeyW(deletion, "tree\\branch\\twig") | exists "tree\\branch"
-delete.then-the-middle RegDeleteKeyW(deletion, "tree\\branch") | exists "tree\\branch"
-delete.then-the-top RegDeleteKeyW(deletion, "tree") | exists "tree"
+delete.missing-key RegDeleteKeyW(deletion, "nope") | exists:"nope"
+delete.below-missing-key RegDeleteKeyW(deletion, "nope\\deeper") | exists:"nope"
+delete.key-with-subkeys-is-refused RegDeleteKeyW(deletion, "tree") | exists:"tree\\branch\\twig"
+delete.leaf-key-with-values RegDeleteKeyW(deletion, "leaf") | exists:"leaf"
+delete.multi-level-path-deletes-the-last-key RegDeleteKeyW(deletion, "x\\y\\z") | exists:"x\\y\\z"
+delete.multi-level-path-keeps-the-parents RegDeleteKeyW(deletion, "x\\y\\z") | exists:"x\\y"
+delete.trailing-backslash RegDeleteKeyW(deletion, "trail\\") | exists:"trail"
+delete.other-letter-case RegDeleteKeyW(deletion, "cASED") | exists:"Cased"
+delete.leading-backslash RegDeleteKeyW(deletion, "\\x\\y") | exists:"x\\y"
+delete.deepest-first-then-parents RegDeleteKeyW(deletion, "tree\\branch\\twig") | exists:"tree\\branch"
+delete.then-the-middle RegDeleteKeyW(deletion, "tree\\branch") | exists:"tree\\branch"
+delete.then-the-top RegDeleteKeyW(deletion, "tree") | exists:"tree"
 - RegOpenKeyExW(deletion, "self", KEY_ALL_ACCESS) as self, deleted
 - RegOpenKeyExW(deletion, "self", KEY_READ) as other handle to deleted
-delete.empty-subkey-deletes-the-handle-key RegDeleteKeyW(self, "") | exists deletion self
+delete.empty-subkey-deletes-the-handle-key RegDeleteKeyW(self, "") | exists:deletion:self
 delete.query-on-deleted-key RegQueryValueExW(deleted, "v")
 delete.set-on-deleted-key RegSetValueExW(deleted, "v") = 01 00 00 00
 delete.create-below-deleted-key RegCreateKeyExW(deleted, "child") | handle
@@ -313,7 +286,7 @@ delete.info-through-another-handle RegQueryInfoKeyW(other handle to deleted)
 delete.delete-deleted-key-again RegDeleteKeyW(deleted, "")
 delete.close-deleted-key RegCloseKey(deleted)
 - RegCloseKey(other handle to deleted)
-delete.recreated-key-starts-empty RegCreateKeyExW(deletion, "self") | disposition value v
+delete.recreated-key-starts-empty RegCreateKeyExW(deletion, "self") | disposition value:v
 - RegSetValueExW(deletion, "Value") = "x"
 - RegSetValueExW(deletion, "") = "default"
 delete.value-in-other-letter-case RegDeleteValueW(deletion, "VALUE") | query-after
@@ -352,15 +325,12 @@ rights.delete-subkey-through-read-only-handle RegDeleteKeyW(KEY_READ handle, "su
     // Windows Installer: two made-up products registered the way Windows
     // Installer records a per-machine product, the second without a location.
     R"rows(
-alias product "Software\\Classes\\Installer\\Products\\87654321CBA90FED21436587A9CBED0F"
-alias properties "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\87654321CBA90FED21436587A9CBED0F"
-alias bare-product "Software\\Classes\\Installer\\Products\\10FEDCBA54329876BADCFE1032547698"
-alias bare-properties "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\10FEDCBA54329876BADCFE1032547698"
-remove HKLM KEY_WOW64_64KEY product properties bare-product bare-properties
-- RegCreateKeyExW(HKLM, product, KEY_ALL_ACCESS|KEY_WOW64_64KEY) ProductName="Vexor conformance product"
-- RegCreateKeyExW(HKLM, properties\InstallProperties, KEY_ALL_ACCESS|KEY_WOW64_64KEY) InstallLocation="C:\\Program Files (x86)\\Crypto Pro\\CSP\\" DisplayName="Vexor conformance product"
-- RegCreateKeyExW(HKLM, bare-product, KEY_ALL_ACCESS|KEY_WOW64_64KEY)
-- RegCreateKeyExW(HKLM, bare-properties\InstallProperties, KEY_ALL_ACCESS|KEY_WOW64_64KEY) DisplayName="bare"
+remove HKLM "Software\\Classes\\Installer\\Products\\87654321CBA90FED21436587A9CBED0F" "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\87654321CBA90FED21436587A9CBED0F"
+remove HKLM "Software\\Classes\\Installer\\Products\\10FEDCBA54329876BADCFE1032547698" "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\10FEDCBA54329876BADCFE1032547698"
+- RegCreateKeyExW(HKLM, "Software\\Classes\\Installer\\Products\\87654321CBA90FED21436587A9CBED0F", KEY_ALL_ACCESS|KEY_WOW64_64KEY) ProductName="Vexor conformance product"
+- RegCreateKeyExW(HKLM, "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\87654321CBA90FED21436587A9CBED0F\\InstallProperties", KEY_ALL_ACCESS|KEY_WOW64_64KEY) InstallLocation="C:\\Program Files (x86)\\Crypto Pro\\CSP\\" DisplayName="Vexor conformance product"
+- RegCreateKeyExW(HKLM, "Software\\Classes\\Installer\\Products\\10FEDCBA54329876BADCFE1032547698", KEY_ALL_ACCESS|KEY_WOW64_64KEY)
+- RegCreateKeyExW(HKLM, "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\10FEDCBA54329876BADCFE1032547698\\InstallProperties", KEY_ALL_ACCESS|KEY_WOW64_64KEY) DisplayName="bare"
 msi.unknown-product-size-query MsiGetProductInfoW("{00000000-1111-2222-3333-444444444444}", "InstallLocation", NULL, 0) | length
 msi.unknown-product-with-buffer MsiGetProductInfoW("{00000000-1111-2222-3333-444444444444}", "InstallLocation", buffer, 64) | length buffer
 msi.unknown-product-unknown-property MsiGetProductInfoW("{00000000-1111-2222-3333-444444444444}", "NoSuchProperty", NULL, 0) | length
@@ -377,19 +347,19 @@ msi.known-product-in-lower-case MsiGetProductInfoW("{12345678-9abc-def0-1234-567
 msi.known-product-unknown-property MsiGetProductInfoW("{12345678-9ABC-DEF0-1234-56789ABCDEF0}", "NoSuchProperty", buffer, 100) | length buffer
 msi.known-product-null-property MsiGetProductInfoW("{12345678-9ABC-DEF0-1234-56789ABCDEF0}", NULL, buffer, 100) | length buffer
 msi.product-without-recorded-location MsiGetProductInfoW("{ABCDEF01-2345-6789-ABCD-EF0123456789}", "InstallLocation", buffer, 100) | length buffer
-remove HKLM KEY_WOW64_64KEY product properties bare-product bare-properties
+remove HKLM "Software\\Classes\\Installer\\Products\\87654321CBA90FED21436587A9CBED0F" "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\87654321CBA90FED21436587A9CBED0F"
+remove HKLM "Software\\Classes\\Installer\\Products\\10FEDCBA54329876BADCFE1032547698" "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\10FEDCBA54329876BADCFE1032547698"
 )rows",
     // Delete-at-restart: MoveFileExW queues the deletion in the registry.
     R"rows(
-alias session-manager "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
 write-file present.dll
 # A fresh simulated host has no such key until something is queued.
-- RegOpenKeyExW(HKLM, session-manager, KEY_ALL_ACCESS) as session-manager
+- RegOpenKeyExW(HKLM, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_ALL_ACCESS) as session-manager
 - RegDeleteValueW(session-manager, "PendingFileRenameOperations")
 movefile.delete-present-file-at-restart MoveFileExW(...present.dll, NULL, 4) | outcome
 movefile.delete-missing-file-at-restart MoveFileExW(...missing.dll, NULL, 4) | outcome
 movefile.delay-with-copy-allowed-is-refused MoveFileExW(...present.dll, NULL, 6) | outcome
-- RegOpenKeyExW(HKLM, session-manager, KEY_READ) as HKLM\...\Session Manager
+- RegOpenKeyExW(HKLM, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_READ) as HKLM\...\Session Manager
 movefile.records-pending-operations RegQueryValueExW(HKLM\...\Session Manager, "PendingFileRenameOperations") | pending
 delete-file present.dll
 )rows",
