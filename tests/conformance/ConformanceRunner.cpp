@@ -15,7 +15,8 @@
 //              hexadecimal digits, "pattern N" (N bytes unlike their
 //              neighbours). Without a type RegSetValueExW writes text as REG_SZ.
 //   | words    what to print after the result, arguments after colons; piece()
-//              lists them.
+//              lists them. "round-trip" after RegSetValueExW(KEY, NAME...) prints
+//              the row as label.set and adds label.read RegQueryValueExW(KEY, NAME).
 //   name="text" REG_SZ values written into the key just opened or created.
 //   as         keeps that key under the names given instead of closing it.
 //              Kept keys still open at the end of the table are closed then.

@@ -166,6 +166,7 @@ values.type-above-qword RegSetValueExW(values, "type12", type 12, 1 bytes) = 12 
 values.unknown-type-number RegSetValueExW(values, "typeBig", type 305419896, 2 bytes) = ab cd | round-trip
 values.default-value-by-empty-name RegSetValueExW(values, "", REG_SZ, 16 bytes) = "default" | round-trip
 values.name-with-backslash RegSetValueExW(values, "a\\b", REG_SZ, 12 bytes) = "slash" | round-trip
+# REG_SZ data counted without its terminator: a unit after the count, zero or not, is no part of it.
 values.text-without-terminator-stored-as-given RegSetValueExW(values, "szNoTerminator", REG_SZ, "hi" 4 bytes) = "hiX" | readback
 values.text-odd-byte-count RegSetValueExW(values, "szOdd", REG_SZ, "ab" 3 bytes) = "abX" | readback
 values.text-without-terminator-before-a-zero-unit RegSetValueExW(values, "szNoTerminator0", REG_SZ, "hi" 4 bytes) = "hi" | readback
