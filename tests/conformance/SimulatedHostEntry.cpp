@@ -1,9 +1,9 @@
-#include "ConformanceScenarios.h"
+#include "Conformance.h"
 #include "Platform.h"
 
 // The scenarios against the simulated Windows host named by VEXOR_HOST_DIR.
 int main(int argc, char** argv)
 {
     Platform::initializeProcess();
-    return ConformanceScenarios::runProgram(argc, argv);
+    return runConformance(argc, argv);
 }

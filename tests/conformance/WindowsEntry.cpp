@@ -1,7 +1,7 @@
-#include "ConformanceScenarios.h"
+#include "Conformance.h"
 
 // The scenarios against the Windows API itself (run under Wine here).
 int main(int argc, char** argv)
 {
-    return ConformanceScenarios::runProgram(argc, argv);
+    return runConformance(argc, argv);
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+// The registry scenarios as tables of rows and the runner that reads them. No
+// Qt here: the same sources build with the mingw cross compiler, where only
+// the Windows headers exist.
+
+#include "WinApi.h"
+
+// The tables, one per group, in the order they run (ConformanceTables.cpp).
+extern const char* const conformanceTables[];
+extern const int conformanceTableCount;
+
+// The program: "[--time ROUNDS] FILES_FOLDER". Prints one line per check and
+// a closing "end N checks", or in timing mode the per-call figures.
+int runConformance(int argc, char** argv);
