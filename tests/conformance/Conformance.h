@@ -6,9 +6,9 @@
 
 #include "WinApi.h"
 
-// The tables, one per group, in the order they run (ConformanceTables.cpp).
-extern const char* const conformanceTables[];
-extern const int conformanceTableCount;
+// scenarios.txt, built into the program: tables of rows, each opened by a
+// line "== what the group checks", in the order they run.
+extern const char* const conformanceScenarios;
 
 // The program: "[--time ROUNDS] FILES_FOLDER". Prints one line per check and
 // a closing "end N checks", or in timing mode the per-call figures.
