@@ -21,7 +21,8 @@
 //   + command line       set-up: exits 0, prints anything
 //   ~ command line       a reg command line through Wine's reg.exe and through
 //                        vexor-host ({side} is wine or host, {other} the other):
-//                        the same exit code and key and value lines
+//                        both exit with the code of [n] and show the same key
+//                        and value lines
 //   write FILE CODING    the "| text" lines into FILE: utf-16 (with its byte-order
 //   file FILE CODING     mark), utf-8, each with CRLF, or utf-8-lf; file: FILE
 //                        holds exactly those bytes
@@ -49,11 +50,11 @@ class TestCommandLines : public QObject
 
     std::unique_ptr<QTemporaryDir> m_scratch;
     QString m_host, m_files;
+    const QString m_tool = qEnvironmentVariable("VEXOR_HOST_TOOL");
     QProcessEnvironment m_hostEnvironment;
     QTemporaryDir m_winePrefix;
     QProcessEnvironment m_wine;
     QString m_wineProblem;
-    bool m_wineStarted = false;
 
     // Words as a command line splits them: double quotes group, and a quote
     // doubled inside them stands for itself; "" alone is an empty argument.
@@ -78,9 +79,8 @@ class TestCommandLines : public QObject
 
     static QByteArray encoded(const QStringList& lines, const QString& coding)
     {
-        QString text;
-        for (const QString& line : lines)
-            text += line + (coding == "utf-8-lf" ? "\n" : "\r\n");
+        const QString end = coding == "utf-8-lf" ? "\n" : "\r\n";
+        const QString text = lines.isEmpty() ? QString() : lines.join(end) + end;
         if (coding != "utf-16")
             return text.toUtf8();
         return "\xff\xfe" +
@@ -139,19 +139,12 @@ class TestCommandLines : public QObject
         return run;
     }
 
-    Run host(const QStringList& arguments, const QStringList& input = {})
-    {
-        return execute(qEnvironmentVariable("VEXOR_HOST_TOOL"), arguments, m_hostEnvironment,
-                       input);
-    }
-
     // One wineserver and prefix serve the whole table; the first command
     // builds the prefix.
     QString startWine()
     {
-        if (m_wineStarted)
+        if (!m_wine.isEmpty())
             return m_wineProblem;
-        m_wineStarted = true;
         m_wine = QProcessEnvironment::systemEnvironment();
         m_wine.insert("WINEPREFIX", m_winePrefix.path());
         m_wine.insert("WINEDEBUG", "-all");
@@ -160,9 +153,8 @@ class TestCommandLines : public QObject
         const Run server = execute("wineserver", {"-p"}, m_wine);
         const Run first = execute("wine", {"reg", "query", "HKCU"}, m_wine);
         if (server.code != 0 || first.code != 0)
-            m_wineProblem = "Wine cannot start (tools/install-deps.sh installs Debian's "
-                            "wine64): " +
-                            server.err + first.err;
+            m_wineProblem =
+                "Wine cannot start (tools/install-deps.sh installs it): " + server.err + first.err;
         return m_wineProblem;
     }
 
@@ -191,7 +183,7 @@ class TestCommandLines : public QObject
             return words(QString(line).replace("{side}", name).replace("{other}", other));
         };
         const Run wine = execute("wine", side("wine", "host"), m_wine);
-        const Run ours = host(side("host", "wine"));
+        const Run ours = execute(m_tool, side("host", "wine"), m_hostEnvironment);
         return differs("Wine's exit code", QString::number(code), QString::number(wine.code)) +
                differs("the exit code", QString::number(code), QString::number(ours.code)) +
                differs("the key and value lines", keyAndValueLines(wine), keyAndValueLines(ours));
@@ -202,7 +194,7 @@ class TestCommandLines : public QObject
     {
         const QStringList arguments = words(expand(step.text));
         if (step.kind == "$" || step.kind == "+") {
-            const Run run = host(arguments, step.input);
+            const Run run = execute(m_tool, arguments, m_hostEnvironment, step.input);
             if (step.kind == "+")
                 return run.code == 0 ? QString() : "it fails: " + run.err;
             const QString err = expand(joined(step.err, true)),
@@ -248,7 +240,7 @@ class TestCommandLines : public QObject
 private slots:
     void cleanupTestCase()
     {
-        if (m_wineStarted && m_wineProblem.isEmpty())
+        if (!m_wine.isEmpty() && m_wineProblem.isEmpty())
             execute("wineserver", {"-k"}, m_wine);
     }
 
