@@ -1,0 +1,301 @@
+#include "SimulatedHost.h"
+#include "WinApi.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// Walks a table of vexor-host command lines (COMMAND_TABLE). Each scenario,
+// "== what it shows", runs on a fresh empty host folder {host} and working
+// folder {files}; its steps, one a line with the lines that follow it:
+//   $ command line       vexor-host with these arguments (NAME=value first: an
+//                        environment variable); "..." groups, "" inside is a quote
+//   < text               a line of its input; the end of the input answers No
+//   > text               its whole output, line by line (none: it prints nothing);
+//                        blanks at the ends of lines do not count
+//   ! text               the first lines of its error output (none: it prints none)
+//   [n]                  its exit code, when not 0
+//   + command line       set-up: exits 0, prints anything
+//   ~ command line       a reg command line through Wine's reg.exe and through
+//                        vexor-host ({side} is wine or host, {other} the other):
+//                        both exit with the code of [n] and show the same key
+//                        and value lines
+//   write FILE CODING    the "| text" lines into FILE: utf-16 (with its byte-order
+//   file FILE CODING     mark), utf-8, each with CRLF, or utf-8-lf; file: FILE
+//                        holds exactly those bytes
+//   same FILE FILE       both exist and hold the same bytes
+//   dir PATH, missing PATH, queue PATH [TARGET]   PATH is a folder, is not
+//                        there; queued as the installer queues with MoveFileExW
+struct Step
+{
+    QString kind, text;
+    int line = 0, code = 0;
+    QStringList input{}, out{}, err{}, lines{};
+};
+using Scenario = QVector<Step>;
+Q_DECLARE_METATYPE(Scenario)
+
+class TestCommandLines : public QObject
+{
+    Q_OBJECT
+
+    struct Run
+    {
+        int code = -1;
+        QString out, err;
+    };
+
+    std::unique_ptr<QTemporaryDir> m_scratch;
+    QString m_host, m_files;
+    const QString m_tool = qEnvironmentVariable("VEXOR_HOST_TOOL");
+    QProcessEnvironment m_hostEnvironment;
+    QTemporaryDir m_winePrefix;
+    QProcessEnvironment m_wine;
+    QString m_wineProblem;
+
+    // Words as a command line splits them: double quotes group, and a quote
+    // doubled inside them stands for itself; "" alone is an empty argument.
+    static QStringList words(const QString& line)
+    {
+        static const QRegularExpression word("\"((?:[^\"]|\"\")*)\"|(\\S+)");
+        QStringList result;
+        for (auto match = word.globalMatch(line); match.hasNext();) {
+            const QRegularExpressionMatch next = match.next();
+            result << (next.capturedStart(1) >= 0 ? next.captured(1).replace("\"\"", "\"")
+                                                  : next.captured(2));
+        }
+        return result;
+    }
+
+    QString expand(QString text) const
+    {
+        return text.replace("{host}", m_host).replace("{files}", m_files);
+    }
+
+    QString path(const QString& name) const { return QDir(m_files).filePath(name); }
+
+    static QByteArray encoded(const QStringList& lines, const QString& coding)
+    {
+        const QString end = coding == "utf-8-lf" ? "\n" : "\r\n";
+        const QString text = lines.isEmpty() ? QString() : lines.join(end) + end;
+        if (coding != "utf-16")
+            return text.toUtf8();
+        return "\xff\xfe" +
+               QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    }
+
+    static QByteArray read(const QString& name)
+    {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // The bytes shown as text, with the ones outside printable ASCII as \xNN.
+    static QString shown(const QByteArray& bytes)
+    {
+        QString text;
+        for (const char c : bytes)
+            text += c >= 32 && c < 127 ? QString(QChar(c)) : QString::asprintf("\\x%02x", uchar(c));
+        return text;
+    }
+
+    static QString differs(const QString& what, const QString& expected, const QString& actual)
+    {
+        return expected == actual
+                   ? QString()
+                   : QString("%1 should be:\n%2\nbut is:\n%3\n").arg(what, expected, actual);
+    }
+
+    // Blanks at line ends are not compared: the table cannot keep them.
+    static QString joined(const QStringList& lines, bool closed)
+    {
+        return lines.join('\n').remove(QRegularExpression("[ \\t]+(?=\\n|$)")) +
+               (closed && !lines.isEmpty() ? "\n" : "");
+    }
+
+    Run execute(const QString& program, QStringList arguments, QProcessEnvironment environment,
+                const QStringList& input = {})
+    {
+        while (!arguments.isEmpty() &&
+               QRegularExpression("^[A-Z_]+=").match(arguments[0]).hasMatch()) {
+            const QString assignment = arguments.takeFirst();
+            environment.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        }
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(m_files);
+        process.start(program, arguments);
+        process.write(joined(input, true).toUtf8());
+        process.closeWriteChannel();
+        Run run;
+        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+            run.code = process.exitCode();
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError()) +
+                  (run.code < 0 ? program + ": " + process.errorString() : QString());
+        return run;
+    }
+
+    // One wineserver and prefix serve the whole table; the first command
+    // builds the prefix.
+    QString startWine()
+    {
+        if (!m_wine.isEmpty())
+            return m_wineProblem;
+        m_wine = QProcessEnvironment::systemEnvironment();
+        m_wine.insert("WINEPREFIX", m_winePrefix.path());
+        m_wine.insert("WINEDEBUG", "-all");
+        m_wine.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
+        m_wine.remove("DISPLAY");
+        const Run server = execute("wineserver", {"-p"}, m_wine);
+        const Run first = execute("wine", {"reg", "query", "HKCU"}, m_wine);
+        if (server.code != 0 || first.code != 0)
+            m_wineProblem =
+                "Wine cannot start (tools/install-deps.sh installs it): " + server.err + first.err;
+        return m_wineProblem;
+    }
+
+    // Status lines word differently on the two sides and are left out, and
+    // a failure shows no key or value lines, where Wine leaves a blank line.
+    // Wine 8.0's reg.exe prints a REG_QWORD as "(null)", its printf lacking
+    // the conversion, so the data of those lines is not compared.
+    static QString keyAndValueLines(const Run& run)
+    {
+        static const QRegularExpression status("^(reg: |The operation completed successfully\\.|"
+                                               "End of search: |Search complete\\. |ERROR: )");
+        static const QRegularExpression qword("(    REG_QWORD    ).*");
+        QStringList kept;
+        for (const QString& line : QString(run.out).remove('\r').split('\n')) {
+            if (!status.match(line).hasMatch())
+                kept << QString(line).replace(qword, "\\1");
+        }
+        return run.code == 0 ? kept.join('\n') : kept.join('\n').trimmed();
+    }
+
+    QString compareWithWine(const QString& line, int code)
+    {
+        if (!startWine().isEmpty())
+            return m_wineProblem;
+        auto side = [&](const char* name, const char* other) {
+            return words(QString(line).replace("{side}", name).replace("{other}", other));
+        };
+        const Run wine = execute("wine", side("wine", "host"), m_wine);
+        const Run ours = execute(m_tool, side("host", "wine"), m_hostEnvironment);
+        return differs("Wine's exit code", QString::number(code), QString::number(wine.code)) +
+               differs("the exit code", QString::number(code), QString::number(ours.code)) +
+               differs("the key and value lines", keyAndValueLines(wine), keyAndValueLines(ours));
+    }
+
+    // What is wrong after the step; nothing when it did as the table says.
+    QString perform(const Step& step)
+    {
+        const QStringList arguments = words(expand(step.text));
+        if (step.kind == "$" || step.kind == "+") {
+            const Run run = execute(m_tool, arguments, m_hostEnvironment, step.input);
+            if (step.kind == "+")
+                return run.code == 0 ? QString() : "it fails: " + run.err;
+            const QString err = expand(joined(step.err, true)),
+                          actualErr = joined({run.err}, false);
+            return differs("the exit code", QString::number(step.code), QString::number(run.code)) +
+                   differs("the output", expand(joined(step.out, true)), joined({run.out}, false)) +
+                   differs("the error output", err,
+                           step.err.isEmpty() ? actualErr : actualErr.left(err.size()));
+        }
+        if (step.kind == "~")
+            return compareWithWine(step.text, step.code);
+        const QString file = path(arguments.value(0));
+        const QByteArray bytes = encoded(step.lines, arguments.value(1));
+        if (step.kind == "write") {
+            QFile out(file);
+            return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size()
+                       ? QString()
+                       : "cannot write " + file;
+        }
+        if (step.kind == "file")
+            return differs(file, shown(bytes), QFile::exists(file) ? shown(read(file)) : "missing");
+        if (step.kind == "same")
+            return QFile::exists(file) && read(file) == read(path(arguments.value(1)))
+                       ? QString()
+                       : "they differ";
+        if (step.kind == "dir")
+            return QFileInfo(file).isDir() ? QString() : "not a folder";
+        if (step.kind == "missing")
+            return QFileInfo::exists(file) ? "it is there" : QString();
+        if (step.kind == "queue") {
+            const QString target = arguments.value(1);
+            return SimulatedHost::use(m_host) &&
+                           MoveFileExW(reinterpret_cast<LPCWSTR>(file.utf16()),
+                                       target.isEmpty() ? nullptr
+                                                        : reinterpret_cast<LPCWSTR>(target.utf16()),
+                                       MOVEFILE_DELAY_UNTIL_REBOOT)
+                       ? QString()
+                       : "not queued";
+        }
+        return "unknown step";
+    }
+
+private slots:
+    void cleanupTestCase()
+    {
+        if (!m_wine.isEmpty() && m_wineProblem.isEmpty())
+            execute("wineserver", {"-k"}, m_wine);
+    }
+
+    void scenarios_data()
+    {
+        QTest::addColumn<Scenario>("scenario");
+        QFile table(COMMAND_TABLE);
+        QVERIFY2(table.open(QIODevice::ReadOnly | QIODevice::Text), COMMAND_TABLE);
+        const QStringList rows = QString::fromUtf8(table.readAll()).split('\n');
+        const QMap<QChar, QStringList Step::*> parts{
+            {'<', &Step::input}, {'>', &Step::out}, {'!', &Step::err}, {'|', &Step::lines}};
+        QString title;
+        Scenario steps;
+        for (int i = 0; i <= rows.size(); ++i) {
+            const QString row = rows.value(i);
+            const QString word = row.section(' ', 0, 0), rest = row.section(' ', 1);
+            if (i == rows.size() || word == "==") {
+                if (!title.isEmpty())
+                    QTest::newRow(qPrintable(title)) << steps;
+                title = rest;
+                steps.clear();
+            } else if (row.trimmed().isEmpty() || row.startsWith('#')) {
+                continue;
+            } else if (parts.contains(row[0]) || row.startsWith('[')) {
+                if (steps.isEmpty())
+                    steps << Step{"misplaced", row, i + 1};
+                else if (row.startsWith('['))
+                    steps.last().code = row.mid(1, row.size() - 2).toInt();
+                else
+                    (steps.last().*parts[row[0]]) << rest;
+            } else {
+                steps << Step{word, rest, i + 1};
+            }
+        }
+    }
+
+    void scenarios()
+    {
+        QFETCH(Scenario, scenario);
+        m_scratch = std::make_unique<QTemporaryDir>();
+        m_host = m_scratch->filePath("host");
+        m_files = m_scratch->filePath("files");
+        m_hostEnvironment = QProcessEnvironment::systemEnvironment();
+        m_hostEnvironment.insert("VEXOR_HOST_DIR", m_host);
+        QVERIFY(QDir().mkpath(m_host) && QDir().mkpath(m_files));
+        for (const Step& step : scenario) {
+            const QString problem = perform(step);
+            // QFAIL, unlike QVERIFY2, does not cut a long message short.
+            if (!problem.isEmpty())
+                QFAIL(qPrintable(QString("table line %1: %2 %3\n%4")
+                                     .arg(step.line)
+                                     .arg(step.kind, step.text, problem)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLines)
+#include "tst_commandlines.moc"
