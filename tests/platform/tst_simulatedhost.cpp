@@ -60,20 +60,20 @@ LONG opened(HKEY root, const QString& path, REGSAM rights)
 }
 
 // The other processes of the concurrency tests: this executable again, with
-// "--child ROLE PREFIX COUNT HOST". Each write's data names the value, so a
-// torn write would show; each acknowledged write is printed.
-int runChild(const QString& role, const QString& prefix, int count, const QString& host)
+// "--child PREFIX COUNT HOST" (a count of 0 writes until killed). Each write's
+// data names the value, so a torn write would show; each write also appends to
+// the restart queue, the one value every process shares; each acknowledged
+// write is printed.
+int runChild(const QString& prefix, int count, const QString& host)
 {
     if (!SimulatedHost::use(host))
         return 3;
-    for (int i = 0; role == QLatin1String("endless") || i < count; ++i) {
+    for (int i = 0; count == 0 || i < count; ++i) {
         const QString name = QStringLiteral("%1-%2").arg(prefix).arg(i);
         if (!RawRegistry::setValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Load\\" + prefix, name, REG_SZ,
-                                   sz(name.repeated(50))))
-            return 4;
-        if (role == QLatin1String("queue") &&
+                                   sz(name.repeated(50))) ||
             !MoveFileExW(w("/nonexistent/" + name), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            return 5;
+            return 4;
         printf("%d\n", i);
         fflush(stdout);
     }
@@ -96,11 +96,11 @@ class SimulatedHostTest : public QObject
         QVERIFY2(host->isReady(), qPrintable(host->error()));
     }
 
-    QProcess* startChild(const QString& role, const QString& prefix, int count)
+    QProcess* startChild(const QString& prefix, int count)
     {
         auto* child = new QProcess(this);
         child->start(QCoreApplication::applicationFilePath(),
-                     {"--child", role, prefix, QString::number(count), SimulatedHost::folder()});
+                     {"--child", prefix, QString::number(count), SimulatedHost::folder()});
         return child;
     }
 
@@ -349,8 +349,7 @@ private slots:
     void twoProcessesWritingAtOnceLoseNothing()
     {
         constexpr int count = 300;
-        for (QProcess* child :
-             {startChild("queue", "first", count), startChild("queue", "second", count)}) {
+        for (QProcess* child : {startChild("first", count), startChild("second", count)}) {
             QVERIFY(child->waitForFinished(120000));
             QVERIFY2(child->exitCode() == 0, child->readAllStandardError().constData());
         }
@@ -363,7 +362,7 @@ private slots:
 
     void aKilledWriterLosesNothingAcknowledged()
     {
-        QProcess* writer = startChild("endless", "killed", 0);
+        QProcess* writer = startChild("killed", 0);
         // Killed once it has acknowledged a prime number of writes, so that
         // no batching of commits lines up with the kill.
         constexpr int killAt = 211;
@@ -398,8 +397,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments();
-    if (arguments.size() == 6 && arguments[1] == QLatin1String("--child"))
-        return runChild(arguments[2], arguments[3], arguments[4].toInt(), arguments[5]);
+    if (arguments.size() == 5 && arguments[1] == QLatin1String("--child"))
+        return runChild(arguments[2], arguments[3].toInt(), arguments[4]);
     SimulatedHostTest test;
     return QTest::qExec(&test, argc, argv);
 }
