@@ -1,17 +1,20 @@
-#include "Platform.h"
-#include "SimulatedHost.h"
-#include "WinApi.h"
+// What the registry conformance run cannot compare with Windows: how the
+// simulated host keeps its data (durability, damage, other processes), its
+// handles, its Windows Installer and restart storage, its facts per
+// architecture and a process without administrator rights.
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
+#include "HostDatabase.h"
+#include "Platform.h"
+#include "RawRegistry.h"
+#include "SimulatedHost.h"
+#include "TestHost.h"
+
 #include <QProcess>
-#include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
-#include <algorithm>
 #include <csignal>
+#include <thread>
 
 namespace {
 
@@ -20,44 +23,9 @@ LPCWSTR w(const QString& text)
     return reinterpret_cast<LPCWSTR>(text.utf16());
 }
 
-const QString installPropertiesPath =
-    QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
-                   "Products\\7AB5E7046046FB044ACD63458B5F481C\\InstallProperties");
-const QString sessionManagerPath =
-    QStringLiteral("SYSTEM\\CurrentControlSet\\Control\\Session Manager");
-
-LONG writeText(HKEY root, const QString& path, const QString& name, const QString& text,
-               REGSAM view = 0)
+QByteArray sz(const QString& text)
 {
-    HKEY key = nullptr;
-    LONG code = RegCreateKeyExW(root, w(path), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                                nullptr);
-    if (code != ERROR_SUCCESS)
-        return code;
-    QByteArray data(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    data.append(2, '\0');
-    code = RegSetValueExW(key, w(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                          DWORD(data.size()));
-    RegCloseKey(key);
-    return code;
-}
-
-LONG readData(HKEY root, const QString& path, const QString& name, QByteArray* data,
-              DWORD* type = nullptr)
-{
-    HKEY key = nullptr;
-    LONG code = RegOpenKeyExW(root, w(path), 0, KEY_READ, &key);
-    if (code != ERROR_SUCCESS)
-        return code;
-    DWORD size = 0;
-    code = RegQueryValueExW(key, w(name), nullptr, type, nullptr, &size);
-    if (code == ERROR_SUCCESS) {
-        data->resize(int(size));
-        code = RegQueryValueExW(key, w(name), nullptr, type, reinterpret_cast<LPBYTE>(data->data()),
-                                &size);
-    }
-    RegCloseKey(key);
-    return code;
+    return QByteArray(reinterpret_cast<const char*>(text.utf16()), (text.size() + 1) * 2);
 }
 
 QByteArray fileBytes(const QString& path)
@@ -66,35 +34,46 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Child processes of the concurrency tests: the test executable started
-// again with VEXOR_TEST_CHILD naming what to do on VEXOR_TEST_HOST.
-int runChild()
+HKEY createKey(const QString& path, DWORD options = 0)
 {
-    const QString role = qEnvironmentVariable("VEXOR_TEST_CHILD");
-    const QString prefix = qEnvironmentVariable("VEXOR_TEST_PREFIX");
-    const int count = qEnvironmentVariableIntValue("VEXOR_TEST_COUNT");
-    QString error;
-    if (!SimulatedHost::use(qEnvironmentVariable("VEXOR_TEST_HOST"), &error)) {
-        fprintf(stderr, "child: %s\n", qPrintable(error));
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, w(path), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    return key;
+}
+
+// The results of making or opening a key that is closed again at once.
+LONG created(const QString& path, REGSAM rights = KEY_ALL_ACCESS, HKEY root = HKEY_CURRENT_USER)
+{
+    HKEY key = nullptr;
+    const LONG code = RegCreateKeyExW(root, w(path), 0, nullptr, 0, rights, nullptr, &key, nullptr);
+    RegCloseKey(key);
+    return code;
+}
+
+LONG opened(HKEY root, const QString& path, REGSAM rights)
+{
+    HKEY key = nullptr;
+    const LONG code = RegOpenKeyExW(root, w(path), 0, rights, &key);
+    RegCloseKey(key);
+    return code;
+}
+
+// The other processes of the concurrency tests: this executable again, with
+// "--child PREFIX COUNT HOST" (a count of 0 writes until killed). Each write's
+// data names the value, so a torn write would show; each write also appends to
+// the restart queue, the one value every process shares; each acknowledged
+// write is printed.
+int runChild(const QString& prefix, int count, const QString& host)
+{
+    if (!SimulatedHost::use(host))
         return 3;
-    }
-    for (int i = 0; role == QLatin1String("writer") ? i < count : true; ++i) {
-        // Every value's data names itself, so a torn write would show.
+    for (int i = 0; count == 0 || i < count; ++i) {
         const QString name = QStringLiteral("%1-%2").arg(prefix).arg(i);
-        const LONG code = writeText(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Load\\") + prefix,
-                                    name, name.repeated(50));
-        if (code != ERROR_SUCCESS) {
-            fprintf(stderr, "child: write %d failed with %d\n", i, int(code));
+        if (!RawRegistry::setValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Load\\" + prefix, name, REG_SZ,
+                                   sz(name.repeated(50))) ||
+            !MoveFileExW(w("/nonexistent/" + name), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
             return 4;
-        }
-        if (role == QLatin1String("queue")) {
-            const QString path = QStringLiteral("/nonexistent/%1").arg(name);
-            if (!MoveFileExW(w(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-                return 5;
-            if (i + 1 == count)
-                break;
-        }
-        // The parent counts what was acknowledged.
         printf("%d\n", i);
         fflush(stdout);
     }
@@ -107,542 +86,319 @@ class SimulatedHostTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
+    std::unique_ptr<TestHost> host;
 
-    void productInfoLengthProtocol_data();
-    void productInfoLengthProtocol();
-    void productInfoResultCodes_data();
-    void productInfoResultCodes();
-    void packedProductCodes_data();
-    void packedProductCodes();
-
-    void deleteAtRestartQueuesAsWindows();
-    void deleteAtRestartNeedsAdministratorRights();
-    void restartCarriesOperationsOutAndClearsThem();
-    void moveNowRenamesAndReportsErrors_data();
-    void moveNowRenamesAndReportsErrors();
-
-    void hostFactsFollowTheArchitecture_data();
-    void hostFactsFollowTheArchitecture();
-    void environmentMergesWithoutOverriding();
-    void createKeepsAnExistingHost();
-
-    void damagedDatabaseIsAClearErrorAndStaysUntouched_data();
-    void damagedDatabaseIsAClearErrorAndStaysUntouched();
-
-    void twoProcessesWritingAtOnceLoseNothing();
-    void aKilledWriterLosesNothingAcknowledged();
-
-private:
-    void makeHost(const QString& architecture, bool withCsp);
-    QProcess* startChild(const QString& role, const QString& prefix, int count);
-    std::unique_ptr<QTemporaryDir> hostDir;
-};
-
-void SimulatedHostTest::makeHost(const QString& architecture, bool withCsp)
-{
-    hostDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(hostDir->isValid());
-    SimulatedHost::CreateOptions options;
-    options.architecture = architecture;
-    options.withCsp = withCsp;
-    QString error;
-    QVERIFY2(SimulatedHost::create(hostDir->path(), options, &error), qPrintable(error));
-    QVERIFY2(SimulatedHost::use(hostDir->path(), &error), qPrintable(error));
-}
-
-void SimulatedHostTest::init()
-{
-    SimulatedHost::setElevated(true);
-    makeHost(QStringLiteral("x86_64"), true);
-}
-
-void SimulatedHostTest::cleanup()
-{
-    QCOMPARE(SimulatedHost::openHandleCount(), 0);
-}
-
-void SimulatedHostTest::productInfoLengthProtocol_data()
-{
-    QTest::addColumn<QString>("location");
-    QTest::newRow("a recorded folder with its trailing backslash") << "C:\\Program Files\\CSP\\";
-    QTest::newRow("an empty install location") << QString();
-    QTest::newRow("a location outside the basic plane") << QStringLiteral("D:\\\U0001F511");
-}
-
-void SimulatedHostTest::productInfoLengthProtocol()
-{
-    QFETCH(QString, location);
-    QCOMPARE(writeText(HKEY_LOCAL_MACHINE, installPropertiesPath, "InstallLocation", location,
-                       KEY_WOW64_64KEY),
-             ERROR_SUCCESS);
-    const QString product = SimulatedHost::cryptoProProductCode();
-    const QString property = QStringLiteral("InstallLocation");
-
-    DWORD length = 0;
-    QCOMPARE(MsiGetProductInfoW(w(product), w(property), nullptr, &length), UINT(ERROR_SUCCESS));
-    QCOMPARE(length, DWORD(location.size()));
-
-    std::vector<WCHAR> buffer(length + 4, WCHAR(0xbdbd));
-    DWORD size = length; // one short: no room for the terminator
-    if (length > 0) {
-        QCOMPARE(MsiGetProductInfoW(w(product), w(property), buffer.data(), &size),
-                 UINT(ERROR_MORE_DATA));
-        QCOMPARE(size, length);
-        QVERIFY(std::all_of(buffer.cbegin(), buffer.cend(),
-                            [](WCHAR unit) { return unit == WCHAR(0xbdbd); }));
-    }
-    size = length + 1;
-    QCOMPARE(MsiGetProductInfoW(w(product), w(property), buffer.data(), &size),
-             UINT(ERROR_SUCCESS));
-    QCOMPARE(size, length);
-    QCOMPARE(QString::fromUtf16(buffer.data(), int(length)), location);
-    QCOMPARE(buffer[length], WCHAR(0));
-    QCOMPARE(buffer[length + 1], WCHAR(0xbdbd));
-}
-
-void SimulatedHostTest::productInfoResultCodes_data()
-{
-    QTest::addColumn<QString>("product");
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<bool>("withBuffer");
-    QTest::addColumn<bool>("withLength");
-    QTest::addColumn<UINT>("result");
-
-    const QString cryptoPro = SimulatedHost::cryptoProProductCode();
-    QTest::newRow("the registered product answers")
-        << cryptoPro << "InstallLocation" << false << true << UINT(ERROR_SUCCESS);
-    QTest::newRow("a lower-case product code is the same product")
-        << cryptoPro.toLower() << "InstallLocation" << false << true << UINT(ERROR_SUCCESS);
-    QTest::newRow("an unregistered product is unknown")
-        << "{00000000-1111-2222-3333-444444444444}"
-        << "InstallLocation" << false << true << UINT(ERROR_UNKNOWN_PRODUCT);
-    QTest::newRow("an unknown property name is refused")
-        << cryptoPro << "NoSuchProperty" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
-    QTest::newRow("the property name is judged before the product is looked up")
-        << "{00000000-1111-2222-3333-444444444444}"
-        << "NoSuchProperty" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
-    QTest::newRow("a malformed product code is refused before the property name")
-        << "not-a-product-code"
-        << "NoSuchProperty" << false << true << UINT(ERROR_INVALID_PARAMETER);
-    QTest::newRow("an empty property name is unknown")
-        << cryptoPro << "" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
-    QTest::newRow("property names are case-sensitive")
-        << cryptoPro << "installlocation" << false << true << UINT(ERROR_UNKNOWN_PROPERTY);
-    QTest::newRow("a product code without braces is an invalid parameter")
-        << cryptoPro.mid(1, 36) << "InstallLocation" << false << true
-        << UINT(ERROR_INVALID_PARAMETER);
-    QTest::newRow("a buffer without a length is an invalid parameter")
-        << cryptoPro << "InstallLocation" << true << false << UINT(ERROR_INVALID_PARAMETER);
-}
-
-void SimulatedHostTest::productInfoResultCodes()
-{
-    QFETCH(QString, product);
-    QFETCH(QString, property);
-    QFETCH(bool, withBuffer);
-    QFETCH(bool, withLength);
-    QFETCH(UINT, result);
-    WCHAR buffer[512];
-    DWORD length = 0;
-    QCOMPARE(MsiGetProductInfoW(w(product), w(property), withBuffer ? buffer : nullptr,
-                                withLength ? &length : nullptr),
-             result);
-    QCOMPARE(MsiGetProductInfoW(nullptr, w(property), nullptr, &length),
-             UINT(ERROR_INVALID_PARAMETER));
-}
-
-void SimulatedHostTest::packedProductCodes_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("packed");
-    QTest::newRow("the Crypto Pro product code") << "{407E5BA7-6406-40BF-A4DC-3654B8F584C1}"
-                                                 << "7AB5E7046046FB044ACD63458B5F481C";
-    QTest::newRow("digits in order show the packing") << "{01234567-89AB-CDEF-0123-456789ABCDEF}"
-                                                      << "76543210BA98FEDC1032547698BADCFE";
-    QTest::newRow("a code with a misplaced dash is refused")
-        << "{407E5BA76-406-40BF-A4DC-3654B8F584C1}" << QString();
-    QTest::newRow("a code with a letter outside hex is refused")
-        << "{407E5BA7-6406-40BF-A4DC-3654B8F584CG}" << QString();
-}
-
-void SimulatedHostTest::packedProductCodes()
-{
-    QFETCH(QString, code);
-    QFETCH(QString, packed);
-    QCOMPARE(SimulatedHost::packedProductCode(code), packed);
-}
-
-void SimulatedHostTest::deleteAtRestartQueuesAsWindows()
-{
-    const QString first = SimulatedHost::cspFolder() + QStringLiteral("/vexor.dll");
-    const QString second = SimulatedHost::cspFolder64() + QStringLiteral("/vexor.dll");
-    QVERIFY(MoveFileExW(w(first), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    QCOMPARE(GetLastError(), DWORD(ERROR_SUCCESS));
-    QVERIFY(MoveFileExW(w(second), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-
-    QByteArray data;
-    DWORD type = 0;
-    QCOMPARE(readData(HKEY_LOCAL_MACHINE, sessionManagerPath, "PendingFileRenameOperations", &data,
-                      &type),
-             ERROR_SUCCESS);
-    QCOMPARE(type, REG_MULTI_SZ);
-    // Each entry: "\??\" path, its terminator, an empty target; then the
-    // list's own terminator.
-    const QString expected = QStringLiteral("\\??\\") + first + QChar(0) + QChar(0) +
-                             QStringLiteral("\\??\\") + second + QChar(0) + QChar(0) + QChar(0);
-    QCOMPARE(
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()), data.size() / 2),
-        expected);
-    QCOMPARE(SimulatedHost::pendingFileOperations(), (QStringList{first, second}));
-}
-
-void SimulatedHostTest::deleteAtRestartNeedsAdministratorRights()
-{
-    SimulatedHost::setElevated(false);
-    const QString path = SimulatedHost::cspFolder() + QStringLiteral("/vexor.dll");
-    QVERIFY(!MoveFileExW(w(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    QCOMPARE(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    SimulatedHost::setElevated(true);
-    QCOMPARE(SimulatedHost::pendingFileOperations(), QStringList());
-    QVERIFY(!MoveFileExW(w(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_COPY_ALLOWED));
-    QCOMPARE(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-}
-
-void SimulatedHostTest::restartCarriesOperationsOutAndClearsThem()
-{
-    const QString csp = SimulatedHost::cspFolder();
-    const QString doomed = csp + QStringLiteral("/vexor.dll");
-    const QString moved = csp + QStringLiteral("/old.dll");
-    const QString keeper = csp + QStringLiteral("/keep.dll");
-    for (const QString& path : {doomed, moved, keeper}) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("MZ");
-    }
-    QVERIFY(MoveFileExW(w(doomed), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    QVERIFY(
-        MoveFileExW(w(moved), w(csp + QStringLiteral("/new.dll")), MOVEFILE_DELAY_UNTIL_REBOOT));
-    QVERIFY(MoveFileExW(w(csp + QStringLiteral("/already-gone.dll")), nullptr,
-                        MOVEFILE_DELAY_UNTIL_REBOOT));
-    HKEY volatileKey = nullptr;
-    QCOMPARE(RegCreateKeyExW(HKEY_CURRENT_USER, w(QStringLiteral("Volatile")), 0, nullptr,
-                             REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr),
-             ERROR_SUCCESS);
-    HKEY stableChild = nullptr;
-    QCOMPARE(RegCreateKeyExW(volatileKey, w(QStringLiteral("Stable")), 0, nullptr,
-                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &stableChild,
-                             nullptr),
-             ERROR_CHILD_MUST_BE_VOLATILE);
-    RegCloseKey(volatileKey);
-    QVERIFY(QFile::exists(doomed));
-
-    QString error;
-    QVERIFY2(SimulatedHost::restart(&error), qPrintable(error));
-    QVERIFY(!QFile::exists(doomed));
-    QVERIFY(!QFile::exists(moved));
-    QVERIFY(QFile::exists(csp + QStringLiteral("/new.dll")));
-    QVERIFY(QFile::exists(keeper));
-    QCOMPARE(SimulatedHost::pendingFileOperations(), QStringList());
-    QByteArray data;
-    QCOMPARE(readData(HKEY_LOCAL_MACHINE, sessionManagerPath, "PendingFileRenameOperations", &data),
-             ERROR_FILE_NOT_FOUND);
-    HKEY gone = nullptr;
-    QCOMPARE(RegOpenKeyExW(HKEY_CURRENT_USER, w(QStringLiteral("Volatile")), 0, KEY_READ, &gone),
-             ERROR_FILE_NOT_FOUND);
-}
-
-void SimulatedHostTest::moveNowRenamesAndReportsErrors_data()
-{
-    QTest::addColumn<bool>("targetExists");
-    QTest::addColumn<DWORD>("flags");
-    QTest::addColumn<bool>("moved");
-    QTest::addColumn<DWORD>("error");
-    QTest::newRow("a move to a free name succeeds") << false << DWORD(0) << true << DWORD(0);
-    QTest::newRow("an existing target is kept without the replace flag")
-        << true << DWORD(0) << false << DWORD(ERROR_ALREADY_EXISTS);
-    QTest::newRow("an existing target is replaced with the replace flag")
-        << true << MOVEFILE_REPLACE_EXISTING << true << DWORD(0);
-}
-
-void SimulatedHostTest::moveNowRenamesAndReportsErrors()
-{
-    QFETCH(bool, targetExists);
-    QFETCH(DWORD, flags);
-    QFETCH(bool, moved);
-    QFETCH(DWORD, error);
-    const QString source = hostDir->filePath(QStringLiteral("source.bin"));
-    const QString target = hostDir->filePath(QStringLiteral("target.bin"));
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source");
-    file.close();
-    if (targetExists) {
-        QFile existing(target);
-        QVERIFY(existing.open(QIODevice::WriteOnly));
-        existing.write("target");
-    }
-    QCOMPARE(bool(MoveFileExW(w(source), w(target), flags)), moved);
-    if (!moved)
-        QCOMPARE(GetLastError(), error);
-    QCOMPARE(fileBytes(target), QByteArray(moved ? "source" : "target"));
-    QCOMPARE(QFile::exists(source), !moved);
-    QVERIFY(
-        !MoveFileExW(w(source + QStringLiteral(".missing")), w(target + QStringLiteral("2")), 0));
-    QCOMPARE(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-}
-
-void SimulatedHostTest::hostFactsFollowTheArchitecture_data()
-{
-    QTest::addColumn<QString>("architecture");
-    QTest::addColumn<QString>("csp");
-    QTest::addColumn<QString>("csp64");
-    QTest::addColumn<bool>("hasProgramW6432");
-    QTest::newRow("a 64-bit host has both CSP folders and ProgramW6432")
-        << "x86_64"
-        << "/drive_c/Program Files (x86)/Crypto Pro/CSP"
-        << "/drive_c/Program Files/Crypto Pro/CSP" << true;
-    QTest::newRow("a 32-bit host has one CSP folder and no ProgramW6432")
-        << "i386"
-        << "/drive_c/Program Files/Crypto Pro/CSP" << QString() << false;
-}
-
-void SimulatedHostTest::hostFactsFollowTheArchitecture()
-{
-    QFETCH(QString, architecture);
-    QFETCH(QString, csp);
-    QFETCH(QString, csp64);
-    QFETCH(bool, hasProgramW6432);
-    makeHost(architecture, true);
-    const QString root = QDir(hostDir->path()).absolutePath();
-    QCOMPARE(SimulatedHost::architecture(), architecture);
-    QCOMPARE(Platform::cpuArchitecture(), architecture);
-    QCOMPARE(SimulatedHost::cspFolder(), root + csp);
-    QVERIFY(QFileInfo(SimulatedHost::cspFolder()).isDir());
-    QCOMPARE(SimulatedHost::cspFolder64(), csp64.isEmpty() ? QString() : root + csp64);
-    if (!csp64.isEmpty())
-        QVERIFY(QFileInfo(SimulatedHost::cspFolder64()).isDir());
-    const QMap<QString, QString> environment = SimulatedHost::environment();
-    QCOMPARE(environment.contains(QStringLiteral("ProgramW6432")), hasProgramW6432);
-    if (hasProgramW6432)
-        QCOMPARE(environment.value(QStringLiteral("ProgramW6432")) +
-                     QStringLiteral("/Crypto Pro/CSP"),
-                 SimulatedHost::cspFolder64());
-
-    // The installer finds the 32-bit folder through Windows Installer.
-    WCHAR buffer[1024];
-    DWORD length = 1024;
-    QCOMPARE(MsiGetProductInfoW(w(SimulatedHost::cryptoProProductCode()),
-                                w(QStringLiteral("InstallLocation")), buffer, &length),
-             UINT(ERROR_SUCCESS));
-    QCOMPARE(QString::fromUtf16(buffer, int(length)), root + csp + QStringLiteral("/"));
-
-    // A host made without Crypto Pro knows no such product.
-    makeHost(architecture, false);
-    QCOMPARE(SimulatedHost::cspFolder(), QString());
-    length = 0;
-    QCOMPARE(MsiGetProductInfoW(w(SimulatedHost::cryptoProProductCode()),
-                                w(QStringLiteral("InstallLocation")), nullptr, &length),
-             UINT(ERROR_UNKNOWN_PRODUCT));
-}
-
-void SimulatedHostTest::environmentMergesWithoutOverriding()
-{
-    qputenv("ProgramFiles", "/set/by/the/process");
-    makeHost(QStringLiteral("x86_64"), false);
-    const QString root = QDir(hostDir->path()).absolutePath();
-    QCOMPARE(qEnvironmentVariable("ProgramW6432"), root + QStringLiteral("/drive_c/Program Files"));
-    QCOMPARE(qEnvironmentVariable("ProgramFiles"), QStringLiteral("/set/by/the/process"));
-    // Another host's environment replaces what the previous host put there.
-    makeHost(QStringLiteral("i386"), false);
-    QVERIFY(!qEnvironmentVariableIsSet("ProgramW6432"));
-    QCOMPARE(qEnvironmentVariable("ProgramFiles"), QStringLiteral("/set/by/the/process"));
-    qunsetenv("ProgramFiles");
-}
-
-void SimulatedHostTest::createKeepsAnExistingHost()
-{
-    QCOMPARE(writeText(HKEY_CURRENT_USER, "Software\\Kept", "v", "1"), ERROR_SUCCESS);
-    QString error;
-    SimulatedHost::CreateOptions options;
-    QVERIFY2(SimulatedHost::create(hostDir->path(), options, &error), qPrintable(error));
-    QByteArray data;
-    QCOMPARE(readData(HKEY_CURRENT_USER, "Software\\Kept", "v", &data), ERROR_SUCCESS);
-    options.architecture = QStringLiteral("i386");
-    QVERIFY(!SimulatedHost::create(hostDir->path(), options, &error));
-    QVERIFY2(error.contains(QStringLiteral("x86_64")), qPrintable(error));
-    QCOMPARE(SimulatedHost::architecture(), QStringLiteral("x86_64"));
-    options.architecture = QStringLiteral("sparc");
-    QVERIFY(!SimulatedHost::create(hostDir->path() + "/other", options, &error));
-    QVERIFY(!QFile::exists(hostDir->path() + "/other/registry.db"));
-}
-
-void SimulatedHostTest::damagedDatabaseIsAClearErrorAndStaysUntouched_data()
-{
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<LONG>("result");
-    QTest::newRow("a database overwritten with text is corrupt")
-        << "garbage" << ERROR_REGISTRY_CORRUPT;
-    QTest::newRow("a database cut in half is corrupt") << "truncate" << ERROR_REGISTRY_CORRUPT;
-    QTest::newRow("a database of another program is refused")
-        << "foreign" << ERROR_REGISTRY_CORRUPT;
-    QTest::newRow("a folder in place of the database cannot be read")
-        << "folder" << ERROR_REGISTRY_IO_FAILED;
-}
-
-void SimulatedHostTest::damagedDatabaseIsAClearErrorAndStaysUntouched()
-{
-    QFETCH(QString, damage);
-    QFETCH(LONG, result);
-    // Enough keys that the file spans many pages.
-    for (int i = 0; i < 200; ++i)
-        QCOMPARE(writeText(HKEY_CURRENT_USER, QStringLiteral("Software\\Bulk\\%1").arg(i), "v",
-                           QString(100, QLatin1Char('x'))),
-                 ERROR_SUCCESS);
-    const QString database = SimulatedHost::databasePath();
-    QVERIFY(SimulatedHost::use(hostDir->path() + "/elsewhere"));
+    void useHost(const QString& architecture, bool withCsp)
     {
-        // Fold the log into the file so that the damage is all there is.
-        QProcess checkpoint;
-        checkpoint.start("sqlite3", {database, "PRAGMA wal_checkpoint(TRUNCATE);"});
-        QVERIFY(checkpoint.waitForFinished());
+        // The old host first: its end switches the process to an idle host.
+        host.reset();
+        host = std::make_unique<TestHost>(architecture, withCsp);
+        QVERIFY2(host->isReady(), qPrintable(host->error()));
     }
-    QFile::remove(database + "-wal");
-    QFile::remove(database + "-shm");
-    if (damage == QLatin1String("garbage")) {
-        QFile file(database);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QByteArray(8192, 'g'));
-    } else if (damage == QLatin1String("truncate")) {
-        QFile file(database);
-        QVERIFY(file.resize(file.size() / 2));
-    } else if (damage == QLatin1String("foreign")) {
-        QVERIFY(QFile::remove(database));
-        QProcess sqlite;
-        sqlite.start("sqlite3", {database, "CREATE TABLE notes(text);"});
-        QVERIFY(sqlite.waitForFinished());
-    } else {
-        QVERIFY(QFile::remove(database));
-        QVERIFY(QDir().mkpath(database));
-    }
-    const QByteArray before = fileBytes(database);
-    const QFileInfo beforeInfo(database);
 
-    QVERIFY(!SimulatedHost::use(hostDir->path()) || damage == QLatin1String("truncate"));
-    HKEY key = nullptr;
-    LONG code = RegOpenKeyExW(HKEY_CURRENT_USER, w(QStringLiteral("Software\\Bulk\\199")), 0,
-                              KEY_READ, &key);
-    // A cut file may still open; then the damage shows on the first read
-    // or write that reaches the missing pages.
-    for (int i = 0; code == ERROR_SUCCESS && i < 200; ++i) {
-        RegCloseKey(key);
-        code = writeText(HKEY_CURRENT_USER, QStringLiteral("Software\\Bulk\\%1").arg(i), "v",
-                         QStringLiteral("y"));
-        if (code == ERROR_SUCCESS)
-            code = RegOpenKeyExW(HKEY_CURRENT_USER, w(QStringLiteral("Software\\Bulk\\199")), 0,
-                                 KEY_READ, &key);
+    QProcess* startChild(const QString& prefix, int count)
+    {
+        auto* child = new QProcess(this);
+        child->start(QCoreApplication::applicationFilePath(),
+                     {"--child", prefix, QString::number(count), SimulatedHost::folder()});
+        return child;
     }
-    QCOMPARE(code, result);
-    QVERIFY(!Platform::hostProblem().isEmpty());
-    QVERIFY2(Platform::hostProblem().contains(database), qPrintable(Platform::hostProblem()));
-    QVERIFY(!Platform::errorText(code).isEmpty());
-    if (damage != QLatin1String("truncate")) {
-        QCOMPARE(fileBytes(database), before);
-        QCOMPARE(QFileInfo(database).size(), beforeInfo.size());
-    }
-}
 
-QProcess* SimulatedHostTest::startChild(const QString& role, const QString& prefix, int count)
-{
-    auto* child = new QProcess(this);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("VEXOR_TEST_CHILD", role);
-    environment.insert("VEXOR_TEST_PREFIX", prefix);
-    environment.insert("VEXOR_TEST_COUNT", QString::number(count));
-    environment.insert("VEXOR_TEST_HOST", hostDir->path());
-    child->setProcessEnvironment(environment);
-    child->start(QCoreApplication::applicationFilePath(), QStringList());
-    return child;
-}
+private slots:
+    void init() { useHost(QStringLiteral("x86_64"), true); }
+    void cleanup() { QCOMPARE(TestHost::openHandleCount(), 0); }
 
-void SimulatedHostTest::twoProcessesWritingAtOnceLoseNothing()
-{
-    constexpr int count = 300;
-    QProcess* first = startChild("queue", "first", count);
-    QProcess* second = startChild("queue", "second", count);
-    for (QProcess* child : {first, second}) {
-        QVERIFY(child->waitForFinished(120000));
-        QVERIFY2(child->exitCode() == 0, child->readAllStandardError().constData());
+    void hostFactsFollowTheArchitecture_data()
+    {
+        QTest::addColumn<QString>("architecture");
+        QTest::addColumn<bool>("wow64");
+        QTest::newRow("x86_64: two registry views, both CSP folders, ProgramW6432")
+            << "x86_64" << true;
+        QTest::newRow("arm64: two registry views, both CSP folders, ProgramW6432")
+            << "arm64" << true;
+        QTest::newRow("i386: one registry view, one CSP folder, no ProgramW6432")
+            << "i386" << false;
     }
-    for (const QString prefix : {"first", "second"}) {
-        HKEY key = nullptr;
+
+    void hostFactsFollowTheArchitecture()
+    {
+        QFETCH(QString, architecture);
+        QFETCH(bool, wow64);
+        qputenv("ProgramFiles", "/set/by/the/process");
+        useHost(architecture, true);
+        const QString programFiles = SimulatedHost::folder() + "/drive_c/Program Files";
+        const QString csp = programFiles + (wow64 ? " (x86)" : "") + "/Crypto Pro/CSP";
+        QCOMPARE(TestHost::cspFolder(), csp);
+        QCOMPARE(TestHost::cspFolder64(), wow64 ? programFiles + "/Crypto Pro/CSP" : QString());
+        QVERIFY(QFileInfo(csp).isDir() && (!wow64 || QFileInfo(TestHost::cspFolder64()).isDir()));
+        QCOMPARE(SimulatedHost::environment().value("ProgramW6432"),
+                 wow64 ? programFiles : QString());
+        // The host's environment fills in what the process has not set itself
+        // and takes back what the host before put there.
+        QCOMPARE(qEnvironmentVariable("ProgramFiles"), QStringLiteral("/set/by/the/process"));
+        qunsetenv("ProgramFiles");
+        QCOMPARE(qEnvironmentVariable("ProgramFiles(x86)"),
+                 wow64 ? programFiles + " (x86)" : QString());
+        // Windows Installer records the 32-bit folder, with its trailing separator.
+        const QString product = SimulatedHost::cryptoProProductCode();
+        WCHAR location[1024];
+        DWORD length = 1024;
+        QCOMPARE(MsiGetProductInfoW(w(product), w("InstallLocation"), location, &length),
+                 UINT(ERROR_SUCCESS));
+        QCOMPARE(QString::fromUtf16(location, int(length)), csp + '/');
+
+        // A 32-bit program's key lands below Wow6432Node only where there are
+        // two views; only there are both view flags at once refused.
+        QCOMPARE(created("SOFTWARE\\Quellon", KEY_ALL_ACCESS | KEY_WOW64_32KEY, HKEY_LOCAL_MACHINE),
+                 ERROR_SUCCESS);
+        QCOMPARE(RawRegistry::keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Quellon"),
+                 wow64);
+        QCOMPARE(RawRegistry::keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quellon"), !wow64);
         QCOMPARE(
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, w("SOFTWARE\\Load\\" + prefix), 0, KEY_READ, &key),
-            ERROR_SUCCESS);
-        DWORD values = 0;
-        QCOMPARE(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                  &values, nullptr, nullptr, nullptr, nullptr),
-                 ERROR_SUCCESS);
-        RegCloseKey(key);
-        QCOMPARE(values, DWORD(count));
-    }
-    // Appends to the one shared value lose no entry either.
-    QCOMPARE(SimulatedHost::pendingFileOperations().size(), 2 * count);
-}
+            opened(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY),
+            wow64 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
 
-void SimulatedHostTest::aKilledWriterLosesNothingAcknowledged()
-{
-    QProcess* writer = startChild("endless", "killed", 0);
-    QVERIFY(writer->waitForStarted());
-    int acknowledged = -1;
-    QByteArray output;
-    while (acknowledged < 200 && writer->waitForReadyRead(30000)) {
-        output += writer->readAllStandardOutput();
-        const QList<QByteArray> lines = output.split('\n');
-        if (lines.size() >= 2)
-            acknowledged = lines[lines.size() - 2].toInt();
+        useHost(architecture, false);
+        QCOMPARE(TestHost::cspFolder() + TestHost::cspFolder64(), QString());
+        QCOMPARE(MsiGetProductInfoW(w(product), w("InstallLocation"), nullptr, &length),
+                 UINT(ERROR_UNKNOWN_PRODUCT));
     }
-    QVERIFY2(acknowledged >= 200, writer->readAllStandardError().constData());
-    ::kill(pid_t(writer->processId()), SIGKILL);
-    QVERIFY(writer->waitForFinished());
-    output += writer->readAllStandardOutput();
-    const QList<QByteArray> lines = output.split('\n');
-    acknowledged = lines[lines.size() - 2].toInt();
 
-    // Read with a fresh connection, as the next process would.
-    QVERIFY(SimulatedHost::use(hostDir->path()));
-    HKEY key = nullptr;
-    QCOMPARE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, w(QStringLiteral("SOFTWARE\\Load\\killed")), 0,
-                           KEY_READ, &key),
-             ERROR_SUCCESS);
-    DWORD values = 0;
-    QCOMPARE(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                              nullptr, nullptr, nullptr, nullptr),
-             ERROR_SUCCESS);
-    RegCloseKey(key);
-    QVERIFY2(
-        int(values) >= acknowledged + 1,
-        qPrintable(QStringLiteral("%1 values, %2 acknowledged").arg(values).arg(acknowledged)));
-    QVERIFY(int(values) <= acknowledged + 2);
-    for (int i = 0; i < int(values); ++i) {
-        const QString name = QStringLiteral("killed-%1").arg(i);
-        QByteArray data;
-        QCOMPARE(readData(HKEY_LOCAL_MACHINE, "SOFTWARE\\Load\\killed", name, &data),
-                 ERROR_SUCCESS);
-        QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()),
-                                    data.size() / 2 - 1),
-                 name.repeated(50));
+    void createKeepsAnExistingHost()
+    {
+        QCOMPARE(created("Software\\Kept"), ERROR_SUCCESS);
+        const QString folder = SimulatedHost::folder();
+        SimulatedHost::CreateOptions options; // x86_64, without Crypto Pro
+        QString error;
+        QVERIFY2(SimulatedHost::create(folder, options, &error), qPrintable(error));
+        QVERIFY(RawRegistry::keyExists(HKEY_CURRENT_USER, "Software\\Kept"));
+        QVERIFY(!TestHost::cspFolder().isEmpty());
+        options.architecture = QStringLiteral("i386");
+        QVERIFY(!SimulatedHost::create(folder, options, &error));
+        QVERIFY2(error.contains(QLatin1String("x86_64")), qPrintable(error));
+        QCOMPARE(SimulatedHost::architecture(), QStringLiteral("x86_64"));
+        options.architecture = QStringLiteral("sparc");
+        QVERIFY(!SimulatedHost::create(folder + "/other", options, &error));
+        QVERIFY(!QFile::exists(folder + "/other/registry.db"));
     }
-    QVERIFY(Platform::hostProblem().isEmpty());
-}
+
+    void withoutAdministratorRightsMachineKeysAreReadOnly_data()
+    {
+        QTest::addColumn<bool>("elevated");
+        QTest::newRow("an elevated process writes them") << true;
+        QTest::newRow("a process without administrator rights only reads them") << false;
+    }
+
+    void withoutAdministratorRightsMachineKeysAreReadOnly()
+    {
+        QFETCH(bool, elevated);
+        const HKEY machine = HKEY_LOCAL_MACHINE;
+        const QString old = QStringLiteral("SOFTWARE\\Quellon\\Old");
+        const QString queued = TestHost::cspFolder() + "/vexor.dll";
+        QCOMPARE(created(old, KEY_ALL_ACCESS, machine), ERROR_SUCCESS);
+        TestHost::setElevated(elevated);
+        const LONG queueing = MoveFileExW(w(queued), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
+                                  ? ERROR_SUCCESS
+                                  : LONG(GetLastError());
+        // What is done, its result, and whether it is allowed without the rights.
+        const std::tuple<const char*, LONG, bool> cases[] = {
+            {"reading a machine key", opened(machine, old, KEY_READ), true},
+            {"opening a machine key to write", opened(machine, old, KEY_WRITE), false},
+            {"creating a machine key", created("SOFTWARE\\Quellon\\New", KEY_READ, machine), false},
+            {"setting a value on the root",
+             RegSetValueExW(machine, w("v"), 0, REG_BINARY, nullptr, 0), false},
+            {"deleting a machine key", RegDeleteKeyW(machine, w(old)), false},
+            {"the machine root to read", opened(machine, "", KEY_READ), true},
+            {"the machine root to write", opened(machine, "", KEY_WRITE), false},
+            {"creating a user key", created("Software\\Quellon"), true},
+            {"queueing a deletion at restart", queueing, false},
+        };
+        TestHost::setElevated(true);
+        for (const auto& [what, code, allowedAnyway] : cases)
+            QVERIFY2(code == (elevated || allowedAnyway ? 0 : ERROR_ACCESS_DENIED),
+                     qPrintable(QStringLiteral("%1: %2").arg(what).arg(code)));
+        // What was refused left nothing behind.
+        QCOMPARE(RawRegistry::keyExists(machine, "SOFTWARE\\Quellon\\New"), elevated);
+        QCOMPARE(RawRegistry::keyExists(machine, old), !elevated);
+        QCOMPARE(TestHost::pendingFileOperations(), elevated ? QStringList{queued} : QStringList());
+    }
+
+    void handlesEndWithTheirKeyAndTheirHost()
+    {
+        const HKEY stale = createKey("Software\\Stale");
+        QCOMPARE(RegDeleteKeyW(HKEY_CURRENT_USER, w("Software\\Stale")), ERROR_SUCCESS);
+        // A key of the same name made later is another key.
+        const HKEY recreated = createKey("Software\\Stale");
+        QCOMPARE(RegSetValueExW(stale, w("v"), 0, REG_BINARY, nullptr, 0), ERROR_KEY_DELETED);
+        // A closed handle's value is never handed out again, so it reaches no later key.
+        QCOMPARE(RegCloseKey(stale), ERROR_SUCCESS);
+        const HKEY later = createKey("Software\\Later");
+        QVERIFY(later && later != stale);
+        QCOMPARE(RegSetValueExW(stale, w("v"), 0, REG_BINARY, nullptr, 0), ERROR_INVALID_HANDLE);
+        // A root asked for by an empty subkey is the root itself, no new handle.
+        QCOMPARE(opened(HKEY_CURRENT_USER, "", KEY_READ), ERROR_SUCCESS);
+        QCOMPARE(TestHost::openHandleCount(), 2);
+        // Switching to another host ends every handle of the previous one.
+        QVERIFY(SimulatedHost::use(SimulatedHost::folder() + "/other"));
+        QCOMPARE(TestHost::openHandleCount(), 0);
+        QCOMPARE(RegSetValueExW(recreated, w("v"), 0, REG_BINARY, nullptr, 0),
+                 ERROR_INVALID_HANDLE);
+    }
+
+    void restartCarriesOutTheQueueAndClearsIt()
+    {
+        const QString csp = TestHost::cspFolder() + '/';
+        for (const QString name : {"doomed.dll", "old.dll", "older.dll", "taken.dll", "kept.dll"}) {
+            QFile file(csp + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name.toLatin1()) > 0);
+        }
+        const DWORD delay = MOVEFILE_DELAY_UNTIL_REBOOT;
+        QVERIFY(MoveFileExW(w(csp + "doomed.dll"), nullptr, delay));
+        QVERIFY(MoveFileExW(w(csp + "gone.dll"), nullptr, delay));
+        QVERIFY(MoveFileExW(w(csp + "old.dll"), w(csp + "new.dll"), delay));
+        QVERIFY(MoveFileExW(w(csp + "older.dll"), w(csp + "taken.dll"),
+                            delay | MOVEFILE_REPLACE_EXISTING));
+        QCOMPARE(TestHost::pendingFileOperations(),
+                 QStringList(
+                     {csp + "doomed.dll", csp + "gone.dll", csp + "old.dll", csp + "older.dll"}));
+        const QList<QPair<QString, QString>> renames = {
+            {csp + "old.dll", csp + "new.dll"}, {csp + "older.dll", "!" + csp + "taken.dll"}};
+        QCOMPARE(SimulatedHost::pendingRenames(), renames);
+        QCOMPARE(RegCloseKey(createKey("Volatile", REG_OPTION_VOLATILE)), ERROR_SUCCESS);
+
+        QString error;
+        QVERIFY2(SimulatedHost::restart(&error), qPrintable(error));
+        // The file already gone is skipped; everything else is done.
+        QCOMPARE(QDir(csp).entryList(QDir::Files),
+                 QStringList({"kept.dll", "new.dll", "taken.dll"}));
+        QCOMPARE(fileBytes(csp + "new.dll") + fileBytes(csp + "taken.dll"),
+                 QByteArray("old.dllolder.dll"));
+        QVERIFY(RawRegistry::tree(HKEY_LOCAL_MACHINE,
+                                  "SYSTEM\\CurrentControlSet\\Control\\Session Manager")
+                    .isEmpty());
+        QVERIFY(!RawRegistry::keyExists(HKEY_CURRENT_USER, "Volatile"));
+        QVERIFY(RawRegistry::keyExists(HKEY_CURRENT_USER, "Software"));
+    }
+
+    void damagedDatabaseIsRefusedAndLeftUntouched_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<LONG>("result");
+        QTest::newRow("overwritten with text: corrupt") << "garbage" << ERROR_REGISTRY_CORRUPT;
+        QTest::newRow("cut in half: corrupt") << "truncate" << ERROR_REGISTRY_CORRUPT;
+        QTest::newRow("another program's database: corrupt") << "foreign" << ERROR_REGISTRY_CORRUPT;
+        QTest::newRow("a folder in its place: unreadable") << "folder" << ERROR_REGISTRY_IO_FAILED;
+    }
+
+    void damagedDatabaseIsRefusedAndLeftUntouched()
+    {
+        QFETCH(QString, damage);
+        QFETCH(LONG, result);
+        // Enough keys that the file spans many pages.
+        const auto bulk = [](int i) { return QStringLiteral("Software\\Bulk\\%1\\%2").arg(i); };
+        for (int i = 0; i < 200; ++i)
+            QCOMPARE(created(bulk(i).arg(QString(100, 'x'))), ERROR_SUCCESS);
+        const QString folder = SimulatedHost::folder();
+        const QString database = SimulatedHost::databasePath();
+        // The last connection to close folds the log into the file, so that
+        // the damage is all there is.
+        QVERIFY(SimulatedHost::use(folder + "/elsewhere") && !QFile::exists(database + "-wal"));
+        QFile file(database);
+        if (damage == QLatin1String("garbage"))
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(8192, 'g')) == 8192);
+        else if (damage == QLatin1String("truncate"))
+            QVERIFY(file.resize(file.size() / 2));
+        else if (damage == QLatin1String("foreign"))
+            QVERIFY(file.remove() &&
+                    QProcess::execute("sqlite3", {database, "CREATE TABLE t(x);"}) == 0);
+        else
+            QVERIFY(file.remove() && QDir().mkpath(database));
+        file.close();
+        const QByteArray before = fileBytes(database);
+
+        // A cut file may still open; then the damage shows on the first read
+        // or write that reaches the missing pages.
+        QVERIFY(!SimulatedHost::use(folder) || damage == QLatin1String("truncate"));
+        LONG code = ERROR_SUCCESS;
+        for (int i = 0; code == ERROR_SUCCESS && i < 200; ++i)
+            code = created(bulk(i).arg("more"));
+        QCOMPARE(code, result);
+        QVERIFY2(Platform::hostProblem().contains(database), qPrintable(Platform::hostProblem()));
+        if (damage != QLatin1String("truncate"))
+            QCOMPARE(fileBytes(database), before);
+    }
+
+    void aWriteWaitsForAnotherProcessHoldingTheLock()
+    {
+        HostDatabase other;
+        QCOMPARE(other.open(SimulatedHost::databasePath(), false), ERROR_SUCCESS);
+        HostDatabase::Transaction holding(other, true);
+        QCOMPARE(holding.beginError(), ERROR_SUCCESS);
+        LONG released = ERROR_INVALID_HANDLE;
+        std::thread releaser([&] {
+            QThread::msleep(200);
+            released = holding.commit();
+        });
+        const LONG code = created("Software\\Race");
+        releaser.join();
+        QCOMPARE(released, ERROR_SUCCESS);
+        QCOMPARE(code, ERROR_SUCCESS);
+        QCOMPARE(Platform::hostProblem(), QString());
+    }
+
+    void twoProcessesWritingAtOnceLoseNothing()
+    {
+        constexpr int count = 300;
+        for (QProcess* child : {startChild("first", count), startChild("second", count)}) {
+            QVERIFY(child->waitForFinished(120000));
+            QVERIFY2(child->exitCode() == 0, child->readAllStandardError().constData());
+        }
+        for (const QString prefix : {"first", "second"})
+            QCOMPARE(RawRegistry::tree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Load\\" + prefix).size(),
+                     count);
+        // Appends to the one shared value lose no entry either.
+        QCOMPARE(TestHost::pendingFileOperations().size(), 2 * count);
+    }
+
+    void aKilledWriterLosesNothingAcknowledged()
+    {
+        QProcess* writer = startChild("killed", 0);
+        // Killed once it has acknowledged a prime number of writes, so that
+        // no batching of commits lines up with the kill.
+        constexpr int killAt = 211;
+        QByteArray output;
+        while (output.count('\n') < killAt && writer->waitForReadyRead(30000))
+            output += writer->readAllStandardOutput();
+        QVERIFY2(output.count('\n') >= killAt, writer->readAllStandardError().constData());
+        ::kill(pid_t(writer->processId()), SIGKILL);
+        QVERIFY(writer->waitForFinished());
+        const int acknowledged = (output + writer->readAllStandardOutput()).count('\n');
+
+        // Read through a fresh connection, as the next process would.
+        QVERIFY(SimulatedHost::use(SimulatedHost::folder()));
+        const QStringList values =
+            RawRegistry::tree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Load\\killed", KEY_WOW64_64KEY, true);
+        // One write may have been committed but not yet acknowledged.
+        const int unacknowledged = values.size() - acknowledged;
+        QVERIFY2(unacknowledged == 0 || unacknowledged == 1,
+                 qPrintable(QString::number(unacknowledged)));
+        QStringList expected;
+        for (int i = 0; i < values.size(); ++i) {
+            const QString name = QStringLiteral("killed-%1").arg(i);
+            expected << "|" + name + " = 1 " + sz(name.repeated(50)).toHex(); // 1: REG_SZ
+        }
+        expected.sort();
+        QCOMPARE(values, expected);
+        QCOMPARE(Platform::hostProblem(), QString());
+    }
+};
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsSet("VEXOR_TEST_CHILD"))
-        return runChild();
     QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() == 5 && arguments[1] == QLatin1String("--child"))
+        return runChild(arguments[2], arguments[3].toInt(), arguments[4]);
     SimulatedHostTest test;
     return QTest::qExec(&test, argc, argv);
 }
