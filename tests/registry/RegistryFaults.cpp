@@ -1,147 +1,70 @@
 #include "RegistryFaults.h"
 
-#include <QHash>
-#include <QVector>
-
-namespace {
-
-struct Fault
-{
-    QString function;
-    QString subject;
-    LONG code;
-    std::function<void()> action;
-};
-
-QVector<Fault> armedFaults;
-QHash<QString, int> callNumbers;
-
-} // namespace
-
-void RegistryFaults::reset()
-{
-    armedFaults.clear();
-    callNumbers.clear();
-}
-
-void RegistryFaults::failOnce(const QString& function, const QString& subject, LONG code,
-                              std::function<void()> action)
-{
-    armedFaults.append({function, subject, code, std::move(action)});
-}
-
-LONG RegistryFaults::intercept(const QString& function, QString subject)
-{
-    if (subject.isNull())
-        subject = QStringLiteral("call %1").arg(++callNumbers[function]);
-    for (int i = 0; i < armedFaults.size(); ++i) {
-        if (armedFaults[i].function != function || armedFaults[i].subject != subject)
-            continue;
-        const Fault fault = armedFaults.takeAt(i);
-        if (fault.action)
-            fault.action();
-        return fault.code;
-    }
-    return ERROR_SUCCESS;
-}
+RegistryFault RegistryFault::armed;
 
 // A Windows program calls the registry through advapi32's import table,
 // which the linker's symbol wrapping does not reach.
 #ifndef _WIN32
 namespace {
 
-// Never null: a null subject stands for a call number.
 QString text(LPCWSTR units)
 {
-    const QString result = QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
-    return result.isNull() ? QString(QLatin1String("")) : result;
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
 }
 
-// Hands the call to the real function unless a fault answers it first.
-template <typename... Parameters, typename... Arguments>
-LONG pass(const char* function, const QString& subject, LONG (*real)(Parameters...),
-          Arguments... arguments)
+// Makes the real call unless the armed fault answers it first. The fault is
+// spent before its action, whose own registry calls go through.
+template <typename Call> LONG pass(const char* function, QString subject, Call real)
 {
-    if (const LONG code = RegistryFaults::intercept(QLatin1String(function), subject))
-        return code;
-    return real(arguments...);
+    RegistryFault& fault = RegistryFault::armed;
+    if (fault.function == QLatin1String(function) &&
+        (subject == "#" ? subject + QString::number(++fault.calls) : subject) == fault.subject) {
+        fault.function.clear();
+        if (fault.action)
+            fault.action();
+        if (fault.code != ERROR_SUCCESS)
+            return fault.code;
+    }
+    return real();
 }
 
 } // namespace
 
+// The wrapper the linker calls instead of `function`, and the real function
+// it hands the call to.
+#define WRAP(function, subject, parameters, ...)                                                   \
+    decltype(function) __real_##function;                                                          \
+    LONG __wrap_##function parameters                                                              \
+    {                                                                                              \
+        return pass(#function, subject, [&] { return __real_##function(__VA_ARGS__); });           \
+    }
+
 extern "C" {
-
-decltype(RegOpenKeyExW) __real_RegOpenKeyExW;
-decltype(RegCreateKeyExW) __real_RegCreateKeyExW;
-decltype(RegQueryValueExW) __real_RegQueryValueExW;
-decltype(RegSetValueExW) __real_RegSetValueExW;
-decltype(RegDeleteValueW) __real_RegDeleteValueW;
-decltype(RegDeleteKeyW) __real_RegDeleteKeyW;
-decltype(RegQueryInfoKeyW) __real_RegQueryInfoKeyW;
-decltype(RegEnumValueW) __real_RegEnumValueW;
-decltype(RegEnumKeyExW) __real_RegEnumKeyExW;
-
-LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result)
-{
-    return pass("RegOpenKeyExW", text(subkey), __real_RegOpenKeyExW, key, subkey, options, rights,
-                result);
+WRAP(RegCreateKeyExW, text(subkey),
+     (HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM rights,
+      const LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition),
+     key, subkey, reserved, keyClass, options, rights, security, result, disposition)
+WRAP(RegQueryValueExW, "#",
+     (HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size), key, name,
+     reserved, type, data, size)
+WRAP(RegSetValueExW, text(name),
+     (HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size), key, name,
+     reserved, type, data, size)
+WRAP(RegDeleteValueW, text(name), (HKEY key, LPCWSTR name), key, name)
+WRAP(RegDeleteKeyW, text(subkey), (HKEY key, LPCWSTR subkey), key, subkey)
+WRAP(RegQueryInfoKeyW, "#",
+     (HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subkeys,
+      LPDWORD longestSubkey, LPDWORD longestClass, LPDWORD values, LPDWORD longestValueName,
+      LPDWORD longestValue, LPDWORD securityDescriptor, PFILETIME lastWrite),
+     key, keyClass, classLength, reserved, subkeys, longestSubkey, longestClass, values,
+     longestValueName, longestValue, securityDescriptor, lastWrite)
+WRAP(RegEnumValueW, QString::number(index),
+     (HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
+      LPBYTE data, LPDWORD dataSize),
+     key, index, name, nameLength, reserved, type, data, dataSize)
+WRAP(RegEnumKeyExW, QString::number(index),
+     (HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR keyClass,
+      LPDWORD classLength, PFILETIME lastWrite),
+     key, index, name, nameLength, reserved, keyClass, classLength, lastWrite)
 }
-
-LONG __wrap_RegCreateKeyExW(HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass,
-                            DWORD options, REGSAM rights, const LPSECURITY_ATTRIBUTES security,
-                            PHKEY result, LPDWORD disposition)
-{
-    return pass("RegCreateKeyExW", text(subkey), __real_RegCreateKeyExW, key, subkey, reserved,
-                keyClass, options, rights, security, result, disposition);
-}
-
-LONG __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                             LPDWORD size)
-{
-    return pass("RegQueryValueExW", QString(), __real_RegQueryValueExW, key, name, reserved, type,
-                data, size);
-}
-
-LONG __wrap_RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                           DWORD size)
-{
-    return pass("RegSetValueExW", text(name), __real_RegSetValueExW, key, name, reserved, type,
-                data, size);
-}
-
-LONG __wrap_RegDeleteValueW(HKEY key, LPCWSTR name)
-{
-    return pass("RegDeleteValueW", text(name), __real_RegDeleteValueW, key, name);
-}
-
-LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
-{
-    return pass("RegDeleteKeyW", text(subkey), __real_RegDeleteKeyW, key, subkey);
-}
-
-LONG __wrap_RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
-                             LPDWORD subkeys, LPDWORD longestSubkey, LPDWORD longestClass,
-                             LPDWORD values, LPDWORD longestValueName, LPDWORD longestValue,
-                             LPDWORD securityDescriptor, PFILETIME lastWrite)
-{
-    return pass("RegQueryInfoKeyW", QString(), __real_RegQueryInfoKeyW, key, keyClass, classLength,
-                reserved, subkeys, longestSubkey, longestClass, values, longestValueName,
-                longestValue, securityDescriptor, lastWrite);
-}
-
-LONG __wrap_RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                          LPDWORD type, LPBYTE data, LPDWORD dataSize)
-{
-    return pass("RegEnumValueW", QString::number(index), __real_RegEnumValueW, key, index, name,
-                nameLength, reserved, type, data, dataSize);
-}
-
-LONG __wrap_RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                          LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWrite)
-{
-    return pass("RegEnumKeyExW", QString::number(index), __real_RegEnumKeyExW, key, index, name,
-                nameLength, reserved, keyClass, classLength, lastWrite);
-}
-
-} // extern "C"
 #endif
