@@ -25,7 +25,7 @@
 //   log TEXT, red TEXT               its log, line by line, red lines marked
 //   adds PATH|NAME = TYPE DATA       each value it adds (REG_SZ text or hex)
 //   changes nothing                  it neither adds nor removes anything
-//   files older|x86|x64|none ...     the 32-bit module, then the 64-bit one
+//   file older|x86|x64|none FILE     the file holds that build, or is missing
 //   installed yes|no                 isInstalled(), which writes no value
 //   facts FOLDER FOLDER64            what HostFacts finds
 //   pending FILE                     queued for deletion at the next restart
@@ -36,8 +36,7 @@
 // end nothing that was there before the first action is lost and exactly the
 // pending files are queued.
 // "-- NAME" starts a block; "use NAME [WORDS]" puts its steps in, once per
-// word with % replaced by it; "each WORDS" does so with the indented steps
-// below it. {module32}, {module64}, {csp}, {sep}, {other} and {properties}
+// word with % replaced by it. {module32}, {module64}, {csp}, {sep}, {other} and {properties}
 // stand for the host's paths.
 extern const char* const engineScenarios;
 
@@ -70,8 +69,6 @@ LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access
 #endif
 
 namespace {
-const QString kRed = QStringLiteral("[red] ");
-
 QStringList words(const QString& line)
 {
     QStringList result;
@@ -80,7 +77,7 @@ QStringList words(const QString& line)
     return result;
 }
 
-// The steps with every "use" and "each" spelled out.
+// The steps with every "use" spelled out.
 QStringList expand(const QStringList& lines, const QMap<QString, QStringList>& blocks)
 {
     QStringList steps;
@@ -88,8 +85,6 @@ QStringList expand(const QStringList& lines, const QMap<QString, QStringList>& b
         QStringList w = words(lines[i]), body;
         if (w.value(0) == "use")
             body = blocks.value(w.value(1), {"unknown block " + w.value(1)}), w.removeFirst();
-        while (w.value(0) == "each" && i + 1 < lines.size() && lines[i + 1].startsWith(' '))
-            body << lines[++i].trimmed();
         if (body.isEmpty())
             steps << lines[i].trimmed();
         for (const QString& item : w.size() > 1 ? w.mid(1) : QStringList(QString()))
@@ -118,10 +113,6 @@ QByteArray contents(const QString& path)
                                             : QByteArray("<missing>");
 }
 
-QString module(const QString& folder)
-{
-    return folder.isEmpty() ? folder : QDir::toNativeSeparators(folder + "/vexor.dll");
-}
 } // namespace
 
 class EngineTest : public QObject
@@ -131,14 +122,12 @@ class EngineTest : public QObject
     QScopedPointer<TestHost> m_host;
     // The last action's log and changes; the table's lines take theirs off.
     QStringList m_log, m_added, m_removed, m_initial;
-    QMap<QString, QStringList> m_expected; // refuse, left and pending
-    QString m_env;
+    QMap<QString, QStringList> m_noted; // by step word: refuse, left, pending and env
 
     void unchecked()
     {
-        const QStringList log = std::exchange(m_log, {}), added = std::exchange(m_added, {});
-        QCOMPARE(log, QStringList());
-        QCOMPARE(added.filter("|"), QStringList());
+        QCOMPARE(std::exchange(m_log, {}), QStringList());
+        QCOMPARE(std::exchange(m_added, {}).filter("|"), QStringList());
     }
 
     // The checks of the host that goes.
@@ -148,33 +137,32 @@ class EngineTest : public QObject
         if (!m_host)
             return;
         const QStringList after = TestHost::software();
-        QStringList left = after.filter(
-            QRegularExpression("vexor|quellon", QRegularExpression::CaseInsensitiveOption));
+        QStringList left = after.filter(QRegularExpression("(?i)vexor|quellon"));
         QStringList expected =
-            m_expected.value("left", left.replaceInStrings(QRegularExpression(" = .*"), ""));
+            m_noted.value("left", left.replaceInStrings(QRegularExpression(" = .*"), ""));
         expected.removeAll("nothing"), expected.sort();
         QCOMPARE(left, expected);
         QCOMPARE(minus(m_initial, after), QStringList()); // nothing that was there is lost
-        QCOMPARE(TestHost::pendingFileOperations(), m_expected.value("pending"));
+        QCOMPARE(TestHost::pendingFileOperations(), m_noted.value("pending"));
         cleanup();
     }
 
     void act(const QString& what, const QString& ending)
     {
         unchecked();
-        const QStringList before = TestHost::software(), refused = m_expected.take("refuse");
+        const QStringList before = TestHost::software(), refused = m_noted.take("refuse");
         const bool withCsp = QFileInfo::exists(TestHost::cspFolder());
         m_initial = m_initial.isEmpty() ? before : m_initial;
         refusedDeletion = refused.value(0), refusedReading = refused.value(1);
         InstallationEngine engine(m_host->facts(), [this](const QString& line, bool isError) {
-            m_log << (isError ? kRed + line : line);
+            m_log << (isError ? "[red] " + line : line);
         });
         const ProcedureOutcome outcome = what == "install" ? engine.install() : engine.uninstall();
         refusedDeletion = refusedReading = QString();
         const QStringList after = TestHost::software();
         m_added = minus(after, before), m_removed = minus(before, after);
-        QVERIFY(m_host->release());
-        QVERIFY2(!withCsp || QFileInfo::exists(TestHost::cspFolder()), "the CSP folder is gone");
+        QVERIFY2(m_host->release() && (!withCsp || QFileInfo::exists(TestHost::cspFolder())),
+                 "the module stays in use or the CSP folder is gone");
         // An install loses nothing and makes no key without a value; a removal creates nothing.
         QCOMPARE(what == "install" ? m_removed : m_added, QStringList());
         for (int i = 0; i < m_added.size(); ++i)
@@ -182,14 +170,14 @@ class EngineTest : public QObject
                      qPrintable("an empty key " + m_added[i]));
         const QStringList ends{"done", "failed", "cancelled"};
         QCOMPARE(ends.value(outcome.failed + outcome.cancelled), ending);
-        QCOMPARE((outcome.failed ? kRed : QString()) + outcome.closingLine,
+        QCOMPARE(QString(outcome.failed ? "[red] " : "") + outcome.closingLine,
                  m_log.value(m_log.size() - 1));
     }
 
     void perform(QString step)
     {
-        step.replace("{module32}", module(TestHost::cspFolder()))
-            .replace("{module64}", module(TestHost::cspFolder64()))
+        step.replace("{module32}", QDir::toNativeSeparators(TestHost::cspFolder() + "/vexor.dll"))
+            .replace("{module64}", QDir::toNativeSeparators(TestHost::cspFolder64() + "/vexor.dll"))
             .replace("{csp}", TestHost::cspFolder())
             .replace("{sep}", QDir::separator())
             .replace("{other}", QDir::separator() == '/' ? "\\" : "/")
@@ -204,22 +192,19 @@ class EngineTest : public QObject
             act(kind, w.value(2));
         } else if (kind == "log" || kind == "red") {
             QCOMPARE(m_log.isEmpty() ? "nothing" : m_log.takeFirst(),
-                     kind == "red" ? kRed + rest : rest);
+                     kind == "red" ? "[red] " + rest : rest);
         } else if (kind == "adds") {
             // REG_SZ (1) keeps UTF-16 code units and the terminating NUL; REG_BINARY is 3.
-            const QString data = rest.section(" = ", 1).section(' ', 1);
-            const bool text = rest.contains(" = REG_SZ ");
-            const QByteArray bytes =
-                text ? QByteArray(reinterpret_cast<const char*>(data.utf16()), data.size() * 2 + 2)
-                     : QByteArray::fromHex(data.toLatin1());
-            QVERIFY(m_added.removeOne(rest.section(" = ", 0, 0) + (text ? " = 1 " : " = 3 ") +
-                                      bytes.toHex()));
+            const QString at = rest.section(" = ", 0, 0),
+                          data = rest.section(" = ", 1).section(' ', 1);
+            const QByteArray text(reinterpret_cast<const char*>(data.utf16()), data.size() * 2 + 2);
+            QVERIFY(
+                m_added.removeOne(at + (rest.contains(" = REG_SZ ") ? " = 1 " + text.toHex()
+                                                                    : " = 3 " + data.toLatin1())));
         } else if (kind == "changes") {
             QCOMPARE(m_added + m_removed, QStringList());
-        } else if (kind == "files") {
-            for (int i = 1; i < w.size(); ++i)
-                QCOMPARE(contents(module(i == 1 ? TestHost::cspFolder() : TestHost::cspFolder64())),
-                         contents(w[i]));
+        } else if (kind == "file") {
+            QCOMPARE(contents(path), contents(w[1]));
         } else if (kind == "installed") {
             const QStringList values = TestHost::software().filter("|");
             QCOMPARE(isInstalled() ? "yes" : "no", w.value(1));
@@ -241,10 +226,11 @@ class EngineTest : public QObject
             TestHost::setElevated(kind == "regain");
         } else if (kind == "no" || kind == "env") {
             TestHost::clearProgramW6432();
-            m_env = kind == "env" ? rest.section('=', 0, 0) : QString();
-            QVERIFY(kind == "no" || qputenv(qPrintable(m_env), rest.section('=', 1).toLatin1()));
+            m_noted["env"] = QStringList(rest.section('=', 0, 0));
+            QVERIFY(kind == "no" ||
+                    qputenv(qPrintable(rest.section('=', 0, 0)), rest.section('=', 1).toLatin1()));
         } else if (kind == "refuse" || kind == "pending" || kind == "left") {
-            m_expected[kind] << (kind == "refuse" ? w.mid(1) : QStringList(rest));
+            m_noted[kind] << (kind == "refuse" ? w.mid(1) : QStringList(rest));
         } else {
             QVERIFY2(kind == "only", "an unknown step");
         }
@@ -253,10 +239,10 @@ class EngineTest : public QObject
 private slots:
     void cleanup()
     {
-        qunsetenv(qPrintable(m_env));
+        qunsetenv(qPrintable(m_noted.value("env").value(0)));
         m_host.reset(); // the last host first: it leaves the process on an idle host
         m_log = m_added = m_initial = QStringList();
-        m_expected.clear(), m_env.clear();
+        m_noted.clear();
     }
 
     void scenarios_data()
