@@ -23,7 +23,8 @@
 //                                    whose path ends in ENDING
 //   install|remove => done|failed|cancelled   the engine runs. After it:
 //   log TEXT, red TEXT               its log, line by line, red lines marked
-//   adds PATH|NAME = TYPE DATA       each value it adds (REG_SZ text or hex)
+//   adds PATH|NAME = TYPE DATA       each value it adds (REG_SZ text or
+//                                    REG_BINARY hex), and no other
 //   changes nothing                  it neither adds nor removes anything
 //   file older|x86|x64|none FILE     the file holds that build, or is missing
 //   installed yes|no                 isInstalled(), which writes no value
@@ -36,8 +37,8 @@
 // end nothing that was there before the first action is lost and exactly the
 // pending files are queued.
 // "-- NAME" starts a block; "use NAME [WORDS]" puts its steps in, once per
-// word with % replaced by it. {module32}, {module64}, {csp}, {sep}, {other} and {properties}
-// stand for the host's paths.
+// word with % replaced by it. {module32}, {module64}, {csp}, {sep}, {other}
+// and {properties} stand for the host's paths and separators.
 extern const char* const engineScenarios;
 
 // The simulated host deletes and shows every key an administrator asks for;
@@ -77,19 +78,17 @@ QStringList words(const QString& line)
     return result;
 }
 
-// The steps with every "use" spelled out.
+// The steps with every "use" of a known block spelled out.
 QStringList expand(const QStringList& lines, const QMap<QString, QStringList>& blocks)
 {
     QStringList steps;
-    for (int i = 0; i < lines.size(); ++i) {
-        QStringList w = words(lines[i]), body;
-        if (w.value(0) == "use")
-            body = blocks.value(w.value(1), {"unknown block " + w.value(1)}), w.removeFirst();
-        if (body.isEmpty())
-            steps << lines[i].trimmed();
-        for (const QString& item : w.size() > 1 ? w.mid(1) : QStringList(QString()))
-            steps << expand(w.size() > 1 ? QStringList(body).replaceInStrings("%", item) : body,
-                            blocks);
+    for (const QString& line : lines) {
+        const QStringList w = words(line), block = blocks.value(w.value(1));
+        if (w.value(0) != "use" || block.isEmpty())
+            steps << line.trimmed();
+        else // once per word, % replaced by it; without words as it is
+            for (const QString& item : w.size() > 2 ? w.mid(2) : QStringList("%"))
+                steps << expand(QStringList(block).replaceInStrings("%", item), blocks);
     }
     return steps;
 }
