@@ -1,7 +1,5 @@
 #include <algorithm>
 
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include "InstallationEngine.h"
@@ -9,13 +7,44 @@
 #include "RawRegistry.h"
 #include "TestHost.h"
 
+// Walks the engine's scenarios, engine-scenarios.txt, built in at configure
+// time so that the Windows build needs no file beside it under Wine. Each
+// scenario, "== what it pins", is a list of steps, one a line:
+//   host ARCH [without Crypto Pro]   a fresh machine; the last one's checks end
+//   only simulated: REASON           under Wine the scenario is skipped
+//   no ProgramW6432, env NAME=VALUE  the environment entry goes or is set
+//   plant VIEW PATH|NAME=TEXT        a REG_SZ value below HKLM\SOFTWARE in the
+//                                    32- or 64-bit view ("..." keeps a space)
+//   put older|x86|x64 FILE, delete FILE   a file (or folder) set up by hand
+//   hold FILE                        the file is in use until the next action
+//   drop, regain                     administrator rights
+//   refuse NAME ENDING               during the next action the system refuses
+//                                    to delete subkey NAME and to show a key
+//                                    whose path ends in ENDING
+//   install|remove => done|failed|cancelled   the engine runs. After it:
+//   log TEXT, red TEXT               its log, line by line, red lines marked
+//   adds PATH|NAME = TYPE DATA       each value it adds (REG_SZ text or
+//                                    REG_BINARY hex), and no other
+//   changes nothing                  it neither adds nor removes anything
+//   file older|x86|x64|none FILE     the file holds that build, or is missing
+//   installed yes|no                 isInstalled(), which writes no value
+//   facts FOLDER FOLDER64            what HostFacts finds
+//   pending FILE                     queued for deletion at the next restart
+//   left ENTRY|nothing               what of Vexor and Quellon stays at the end
+// Every action also checks that the log and the added values are those the
+// table lists, that an install loses nothing and makes no key without a value,
+// that a removal creates nothing and that the CSP folder stays; at the host's
+// end nothing that was there before the first action is lost and exactly the
+// pending files are queued.
+// "-- NAME" starts a block; "use NAME [WORDS]" puts its steps in, once per
+// word with % replaced by it. {module32}, {module64}, {csp}, {sep}, {other}
+// and {properties} stand for the host's paths and separators.
+extern const char* const engineScenarios;
+
 // The simulated host deletes and shows every key an administrator asks for;
 // a key that the system refuses to delete (held open by a service on
 // Windows), or to show, is stood in for by link-time wrappers.
-namespace {
-QString refusedDeletion; // a subkey name
-QString refusedReading;  // the end of a key path opened for reading
-} // namespace
+static QString refusedDeletion, refusedReading; // a subkey name; the end of a key path
 
 #ifndef _WIN32
 extern "C" {
@@ -24,510 +53,228 @@ LONG __real_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access
 
 LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
 {
-    if (subkey && !refusedDeletion.isEmpty() &&
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(subkey)) == refusedDeletion)
+    const auto name = reinterpret_cast<const char16_t*>(subkey);
+    if (name && !refusedDeletion.isEmpty() && QString::fromUtf16(name) == refusedDeletion)
         return ERROR_ACCESS_DENIED;
     return __real_RegDeleteKeyW(key, subkey);
 }
 
 LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result)
 {
-    if (subkey && !refusedReading.isEmpty() &&
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(subkey)).endsWith(refusedReading)) {
-        *result = nullptr;
-        return ERROR_ACCESS_DENIED;
-    }
+    const auto name = reinterpret_cast<const char16_t*>(subkey);
+    if (name && !refusedReading.isEmpty() && QString::fromUtf16(name).endsWith(refusedReading))
+        return *result = nullptr, ERROR_ACCESS_DENIED;
     return __real_RegOpenKeyExW(key, subkey, options, access, result);
 }
 }
 #endif
 
 namespace {
-enum Setup
+QStringList words(const QString& line)
 {
-    Fresh,
-    ModulesPresent,
-    ModuleInUse,
-    ModulesDeletedByHand,
-    AnotherProductOfTheMaker,
-    NoProgramW6432,
-    NoCryptoPro,
-    CspFolderDeleted,
-    SecondRemoval,
-    KeyHidden,
-    NotElevated,
-    RemovalNotElevated
-};
-
-const QByteArray kOlderBuild("an older build left in place");
-// Stand for the module paths, which depend on the host folder.
-const QString kModule32 = QStringLiteral("{module32}");
-const QString kModule64 = QStringLiteral("{module64}");
-
-QString red(const QString& line)
-{
-    return QStringLiteral("[red] ") + line;
+    QStringList result;
+    for (auto match = QRegularExpression("\"[^\"]*\"|\\S+").globalMatch(line); match.hasNext();)
+        result << match.next().captured().remove('"');
+    return result;
 }
 
-const QString kCopied = QStringLiteral("Файл vexor.dll успешно скопирован!");
-const QString kNotCopied = red("Файл vexor.dll не получилось скопировать! Destination file exists");
-const QString kNot64 =
-    red("Не удалось скопировать библиотеку Quellon Vexor K для КриптоПро(64-бита)!");
-const QString kNo64BitFolder = red("Не найдена папка с Крипто Про(64-бита)!");
-const QString kDone = QStringLiteral("Успешно!");
-const QString kInstalled =
-    QStringLiteral("Библиотеки Quellon Vexor K для КриптоПро успешно установлены!");
-const QString kInstalledWithErrors =
-    red("Установка Quellon Vexor K для КриптоПро завершена с ошибками!");
-const QString kRemoved = QStringLiteral("Удаление прошло успешно.");
-const QString kRemovedWithErrors = red("Удаление завершено с ошибками!");
-const QStringList kNativeKeys{"VEXOR",     "VEXOR_ESMART",       "VEXOR",
-                              "vexor.dll", "Vexor K Crypto Pro", "Quellon"};
-const QStringList k32BitViewKeys{"VEXOR",        "vexor.dll",          "VEXOR",
-                                 "VEXOR_ESMART", "Vexor K Crypto Pro", "Quellon"};
-
-// The install log around what depends on the host: the 32-bit copy, the
-// 64-bit copy and its verdict (64-bit hosts only), the registration's verdict
-// and the closing lines.
-QStringList installLog(const QString& copy32, const QStringList& copy64, const QString& registered,
-                       const QStringList& closing)
+// The steps with every "use" of a known block spelled out.
+QStringList expand(const QStringList& lines, const QMap<QString, QStringList>& blocks)
 {
-    QStringList lines{"Начинаем установку...",
-                      "Копирование библиотеки Quellon Vexor K для КриптоПро!", copy32};
-    if (!copy64.isEmpty())
-        lines << "Копирование библиотеки Quellon Vexor K для КриптоПро(64-бита)!" << copy64;
-    return lines << "Регистрация библиотеки Quellon Vexor K для КриптоПро!" << registered
-                 << closing;
+    QStringList steps;
+    for (const QString& line : lines) {
+        const QStringList w = words(line), block = blocks.value(w.value(1));
+        if (w.value(0) != "use" || block.isEmpty())
+            steps << line.trimmed();
+        else // once per word, % replaced by it; without words as it is
+            for (const QString& item : w.size() > 2 ? w.mid(2) : QStringList("%"))
+                steps << expand(QStringList(block).replaceInStrings("%", item), blocks);
+    }
+    return steps;
 }
 
-// The removal log around the folder steps and the key rows; files64 and
-// keys32 are empty when the host has no such step.
-QStringList uninstallLog(const QStringList& files32, const QStringList& files64,
-                         const QStringList& nativeKeys, const QStringList& keys32,
-                         const QString& closing)
-{
-    QStringList lines{"Начинаем удаление...", "Удаление библиотеки Quellon Vexor K для КриптоПро!"};
-    lines << files32;
-    if (!files64.isEmpty())
-        lines << "Удаление библиотеки Quellon Vexor K для КриптоПро(64-бита)!" << files64
-              << "Удаление библиотеки Quellon Vexor K для КриптоПро(64-бита) закончено!";
-    lines << "Удаление библиотеки Quellon Vexor K для КриптоПро закончено!"
-          << "Отмена регистрации библиотек PKCS Quellon Vexor K!" << nativeKeys;
-    if (!keys32.isEmpty())
-        lines << "Отмена регистрации библиотеки Quellon Vexor K для КриптоПро(64-бита)!" << keys32;
-    return lines << closing;
-}
-
-// One line per key row: in outcomes, '.' removed, 'r' refused (red), '-' not logged.
-QStringList keys(const QStringList& names, const char* outcomes)
+// The lines of from that are not in what (both sorted).
+QStringList minus(const QStringList& from, const QStringList& what)
 {
     QStringList lines;
-    for (int i = 0; i < names.size(); ++i) {
-        if (outcomes[i] == '.')
-            lines << QStringLiteral("Ключ %1 успешно удален!").arg(names[i]);
-        else if (outcomes[i] == 'r')
-            lines << red(QStringLiteral("Ключ %1 не получилось удалить!").arg(names[i]));
-    }
-    return lines;
-}
-
-QString fileLine(const char* message, const QString& module)
-{
-    return QString::fromUtf8(message).arg(module);
-}
-
-QString valueLine(const QString& path, DWORD type, const QByteArray& data)
-{
-    return QStringLiteral("%1 = %2 %3").arg(path).arg(type).arg(QLatin1String(data.toHex()));
-}
-
-QString textLine(const QString& path, const QString& text)
-{
-    // UTF-16 code units and the terminating NUL, as REG_SZ keeps them.
-    return valueLine(
-        path, REG_SZ,
-        QByteArray(reinterpret_cast<const char*>(text.utf16()), (text.size() + 1) * 2));
-}
-
-// Every value of a complete registration, as RawRegistry words them, so that
-// a wrong path, type or byte in the engine's table shows. Without cspFolder64
-// the native module path is left out.
-QStringList expectedRegistration(bool host64, const HostFacts& host)
-{
-    const auto module = [](const QString& folder) {
-        return QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
-    };
-    const QString provider =
-        QStringLiteral("Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider");
-    const char* atr[] = {"3B9E00008031C0655A5100000072F7418107", "3B9796008073F7C1808105"};
-    const char* mask[] = {"FFFF0000FFFFFFFFFFFF300000FFFFFFFFFF", "FFFFFFFFFFFFFFFFFFFFFF"};
-    const QString wow = host64 ? QStringLiteral("Wow6432Node\\") : QString();
-    const QString cryptoPro = wow + QStringLiteral("Crypto Pro\\Cryptography\\CurrentVersion\\");
-    QStringList cardPlaces{QStringLiteral("Microsoft\\Cryptography\\Calais\\SmartCards\\")};
-    if (host64)
-        cardPlaces << wow + cardPlaces.first();
-    QStringList lines;
-    for (const QString& cards : cardPlaces) {
-        for (int i = 0; i < 2; ++i) {
-            const QString card = cards + (i ? "VEXOR_ESMART\\|" : "VEXOR\\|");
-            lines << valueLine(card + "ATR", REG_BINARY, QByteArray::fromHex(atr[i]))
-                  << valueLine(card + "ATRMask", REG_BINARY, QByteArray::fromHex(mask[i]))
-                  << textLine(card + "Crypto Provider", provider);
-        }
-    }
-    for (int i = 0; i < 2; ++i) {
-        const QString entry = cryptoPro + "KeyCarriers\\VEXOR\\" + (i ? "1\\|" : "Default\\|");
-        lines << textLine(entry + "Name", i ? "VEXOR ESMART" : "VEXOR")
-              << valueLine(entry + "ATR", REG_BINARY, QByteArray::fromHex(atr[i]))
-              << valueLine(entry + "Mask", REG_BINARY, QByteArray::fromHex(mask[i]));
-    }
-    lines << textLine(cryptoPro + "KeyCarriers\\VEXOR\\|DLL", "vexor.dll")
-          << textLine(cryptoPro + "AppPath\\vexor.dll\\|", module(host.cspFolder))
-          << textLine(wow + "Quellon\\Vexor K Crypto Pro\\|", "1");
-    if (host64 && !host.cspFolder64.isEmpty())
-        lines << textLine("Crypto Pro\\Cryptography\\CurrentVersion\\AppPath\\vexor.dll\\|",
-                          module(host.cspFolder64));
-    lines.sort();
-    return lines;
-}
-
-// The lines of after that before does not have (both sorted).
-QStringList added(const QStringList& before, const QStringList& after)
-{
-    QStringList lines;
-    std::set_difference(after.cbegin(), after.cend(), before.cbegin(), before.cend(),
+    std::set_difference(from.cbegin(), from.cend(), what.cbegin(), what.cend(),
                         std::back_inserter(lines));
     return lines;
 }
 
+// A file's bytes; "older", "x86" and "x64" stand for builds of the module.
 QByteArray contents(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    const QString payload = ":/VEXOR_K_CryptoProInstaller/Resources/" + path + "/vexor.dll";
+    QFile file(QFile::exists(payload) ? payload : path);
+    return path == "older"                  ? "an older build left in place"
+           : file.open(QIODevice::ReadOnly) ? file.readAll()
+                                            : QByteArray("<missing>");
 }
 
-// An engine on the facts of the current host whose every line lands in lines,
-// red ones marked as red() marks them.
-struct RecordingEngine
-{
-    explicit RecordingEngine(const HostFacts& host)
-        : engine(host, [this](const QString& message, bool isError) {
-              lines << (isError ? red(message) : message);
-          })
-    {
-    }
-    QStringList lines;
-    InstallationEngine engine;
-};
 } // namespace
 
 class EngineTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void installThenRemove_data();
-    void installThenRemove();
-    void onlyTheTextOneMeansInstalled_data();
-    void onlyTheTextOneMeansInstalled();
-    void hostDetectionFindsTheFolders_data();
-    void hostDetectionFindsTheFolders();
-};
+    QScopedPointer<TestHost> m_host;
+    // The last action's log and changes; the table's lines take theirs off.
+    QStringList m_log, m_added, m_removed, m_initial;
+    QMap<QString, QStringList> m_noted; // by step word: refuse, left, pending and env
 
-void EngineTest::installThenRemove_data()
-{
-    QTest::addColumn<QString>("architecture");
-    QTest::addColumn<int>("setup");
-    QTest::addColumn<QStringList>("installed"); // the install's log
-    QTest::addColumn<QStringList>("removed");   // the removal's log
-
-    const QStringList route64 = installLog(kCopied, {kCopied, kDone}, kDone, {kInstalled});
-    const QStringList route32 = installLog(kCopied, {}, kDone, {kInstalled});
-    const QStringList cancelled{"Начинаем установку...",
-                                "Копирование библиотеки Quellon Vexor K для КриптоПро!",
-                                red("Не найдена папка с Крипто Про! Отмена установки!")};
-    const QStringList files32{fileLine("Файл %1 успешно удален!", kModule32)};
-    const QStringList files64{fileLine("Файл %1 успешно удален!", kModule64)};
-    const QStringList gone{fileLine("Файл %1 уже удален!", kModule32)};
-    const QStringList gone64{fileLine("Файл %1 уже удален!", kModule64)};
-    const QStringList noCsp{red("Не найдена папка с Крипто Про!")};
-    const QStringList native = keys(kNativeKeys, "......");
-    const QStringList view32 = keys(k32BitViewKeys, "......");
-    const QStringList removal64 = uninstallLog(files32, files64, native, view32, kRemoved);
-
-    QTest::newRow("a 64-bit host gets both builds and 22 values, and loses them all")
-        << "x86_64" << int(Fresh) << route64 << removal64;
-    QTest::newRow("an arm64 host is a 64-bit host both ways")
-        << "arm64" << int(Fresh) << route64 << removal64;
-    QTest::newRow("a 32-bit host gets its build and 15 values in its one view, and loses them")
-        << "i386" << int(Fresh) << route32 << uninstallLog(files32, {}, native, {}, kRemoved);
-    QTest::newRow("installing again keeps the present modules and reports them")
-        << "x86_64" << int(ModulesPresent)
-        << installLog(kNotCopied, {kNotCopied, kNot64}, kDone, {kInstalledWithErrors}) << removal64;
-    QTest::newRow("without a 64-bit program folder no 64-bit module is copied or removed")
-        << "x86_64" << int(NoProgramW6432)
-        << installLog(kCopied, {kNo64BitFolder, kNot64}, kDone, {kInstalledWithErrors})
-        << uninstallLog(files32, {kNo64BitFolder}, native, view32, kRemovedWithErrors);
-    QTest::newRow("a host without Crypto Pro is not touched, and its removal creates no key")
-        << "x86_64" << int(NoCryptoPro) << cancelled
-        << uninstallLog(noCsp, {}, native, view32, kRemovedWithErrors);
-    QTest::newRow("a CSP folder deleted after Crypto Pro was installed cancels the install")
-        << "x86_64" << int(CspFolderDeleted) << cancelled
-        << uninstallLog(noCsp, {}, native, view32, kRemovedWithErrors);
-    QTest::newRow("an install without administrator rights writes nothing and claims nothing")
-        << "x86_64" << int(NotElevated)
-        << installLog(kCopied, {kCopied, kDone},
-                      red("Не удалось зарегистрировать библиотеку Quellon Vexor K для КриптоПро!"),
-                      {red("Не удалось записать признак установки Quellon Vexor K для КриптоПро!"),
-                       kInstalledWithErrors})
-        << QStringList();
-    // Keys that are not there are gone; the maker's key in the 32-bit view
-    // still holds the marker, so it is not tried.
-    QTest::newRow("a removal without administrator rights claims no present key removed")
-        << "x86_64" << int(RemovalNotElevated) << route64
-        << uninstallLog(files32, files64, keys(kNativeKeys, "rr.r.."),
-                        keys(k32BitViewKeys, "rrrrr-"), kRemovedWithErrors);
-    QTest::newRow("a module in use is scheduled for deletion at the next restart")
-        << "x86_64" << int(ModuleInUse) << route64
-        << uninstallLog(
-               {fileLine("Файл %1 успешно поставлен на удаление после перезагрузки!", kModule32)},
-               files64, native, view32, kRemoved);
-    QTest::newRow("modules deleted by hand are reported gone, and none is scheduled")
-        << "x86_64" << int(ModulesDeletedByHand) << route64
-        << uninstallLog(gone, gone64, native, view32, kRemoved);
-    QTest::newRow("a second removal finds everything gone and creates nothing")
-        << "x86_64" << int(SecondRemoval) << route64
-        << uninstallLog(gone, gone64, native, view32, kRemoved);
-    QTest::newRow("on a 64-bit host the maker's key holding another product stays, silently")
-        << "x86_64" << int(AnotherProductOfTheMaker) << route64
-        << uninstallLog(files32, files64, native, keys(k32BitViewKeys, ".....-"), kRemoved);
-    QTest::newRow("on a 32-bit host the maker's key holding another product stays, silently")
-        << "i386" << int(AnotherProductOfTheMaker) << route32
-        << uninstallLog(files32, {}, keys(kNativeKeys, ".....-"), {}, kRemoved);
-    QTest::newRow("a key carrier the system refuses to delete and to show is not called gone")
-        << "i386" << int(KeyHidden) << route32
-        << uninstallLog(files32, {}, keys(kNativeKeys, "..r..."), {}, kRemovedWithErrors);
-}
-
-void EngineTest::installThenRemove()
-{
-    QFETCH(QString, architecture);
-    QFETCH(int, setup);
-    QFETCH(QStringList, installed);
-    QFETCH(QStringList, removed);
-    if (!TestHost::canBe(architecture))
-        QSKIP("A Windows process runs on its own machine's architecture only.");
-    if (!TestHost::simulated && (setup == NotElevated || setup == RemovalNotElevated))
-        QSKIP("A Windows process cannot give up its administrator rights and take them back.");
-    if (!TestHost::simulated && setup == KeyHidden)
-        QSKIP("The linker's stand-ins for registry calls cannot reach a Windows program's.");
-    TestHost host(architecture, setup != NoCryptoPro);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    if (setup == NoProgramW6432)
-        TestHost::clearProgramW6432();
-    QVERIFY(setup != CspFolderDeleted || QDir(TestHost::cspFolder()).removeRecursively());
-    if (setup == AnotherProductOfTheMaker)
-        QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quellon",
-                                   {"Other Product|Version=2.1"}, KEY_WOW64_32KEY));
-    const HostFacts facts = host.facts();
-    const bool host64 = architecture != QLatin1String("i386");
-    QCOMPARE(facts.is64Bit(), host64);
-    const bool written = setup != NoCryptoPro && setup != CspFolderDeleted && setup != NotElevated;
-    const QStringList before = TestHost::software();
-    QStringList modules; // 32-bit, then 64-bit, where the host has such a folder
-    for (const QString& folder : {TestHost::cspFolder(), TestHost::cspFolder64()}) {
-        if (!folder.isEmpty())
-            modules << QDir::toNativeSeparators(folder + QStringLiteral("/vexor.dll"));
+    void unchecked()
+    {
+        QCOMPARE(std::exchange(m_log, {}), QStringList());
+        QCOMPARE(std::exchange(m_added, {}).filter("|"), QStringList());
     }
-    if (setup == ModulesPresent) {
-        RecordingEngine(facts).engine.install();
-        for (const QString& module : modules) {
-            QFile file(module);
+
+    // The checks of the host that goes.
+    void finish()
+    {
+        unchecked();
+        if (!m_host)
+            return;
+        const QStringList after = TestHost::software();
+        QStringList left = after.filter(QRegularExpression("(?i)vexor|quellon"));
+        QStringList expected =
+            m_noted.value("left", left.replaceInStrings(QRegularExpression(" = .*"), ""));
+        expected.removeAll("nothing"), expected.sort();
+        QCOMPARE(left, expected);
+        QCOMPARE(minus(m_initial, after), QStringList()); // nothing that was there is lost
+        QCOMPARE(TestHost::pendingFileOperations(), m_noted.value("pending"));
+        cleanup();
+    }
+
+    void act(const QString& what, const QString& ending)
+    {
+        unchecked();
+        const QStringList before = TestHost::software(), refused = m_noted.take("refuse");
+        const bool withCsp = QFileInfo::exists(TestHost::cspFolder());
+        m_initial = m_initial.isEmpty() ? before : m_initial;
+        refusedDeletion = refused.value(0), refusedReading = refused.value(1);
+        InstallationEngine engine(m_host->facts(), [this](const QString& line, bool isError) {
+            m_log << (isError ? "[red] " + line : line);
+        });
+        const ProcedureOutcome outcome = what == "install" ? engine.install() : engine.uninstall();
+        refusedDeletion = refusedReading = QString();
+        const QStringList after = TestHost::software();
+        m_added = minus(after, before), m_removed = minus(before, after);
+        QVERIFY2(m_host->release() && (!withCsp || QFileInfo::exists(TestHost::cspFolder())),
+                 "the module stays in use or the CSP folder is gone");
+        // An install loses nothing and makes no key without a value; a removal creates nothing.
+        QCOMPARE(what == "install" ? m_removed : m_added, QStringList());
+        for (int i = 0; i < m_added.size(); ++i)
+            QVERIFY2(!m_added[i].endsWith('\\') || m_added.value(i + 1).startsWith(m_added[i]),
+                     qPrintable("an empty key " + m_added[i]));
+        const QStringList ends{"done", "failed", "cancelled"};
+        QCOMPARE(ends.value(outcome.failed + outcome.cancelled), ending);
+        QCOMPARE(QString(outcome.failed ? "[red] " : "") + outcome.closingLine,
+                 m_log.value(m_log.size() - 1));
+    }
+
+    void perform(QString step)
+    {
+        step.replace("{module32}", QDir::toNativeSeparators(TestHost::cspFolder() + "/vexor.dll"))
+            .replace("{module64}", QDir::toNativeSeparators(TestHost::cspFolder64() + "/vexor.dll"))
+            .replace("{csp}", TestHost::cspFolder())
+            .replace("{sep}", QDir::separator())
+            .replace("{other}", QDir::separator() == '/' ? "\\" : "/")
+            .replace("{properties}", TestHost::cryptoProProperties().section('\\', 1));
+        const QStringList w = words(step);
+        const QString kind = w.value(0), rest = step.section(' ', 1), path = w.mid(2).join(' ');
+        if (kind == "host") {
+            finish();
+            m_host.reset(new TestHost(w.value(1), !rest.contains("without")));
+            QVERIFY2(m_host->isReady(), qPrintable(m_host->error()));
+        } else if (kind == "install" || kind == "remove") {
+            act(kind, w.value(2));
+        } else if (kind == "log" || kind == "red") {
+            QCOMPARE(m_log.isEmpty() ? "nothing" : m_log.takeFirst(),
+                     kind == "red" ? "[red] " + rest : rest);
+        } else if (kind == "adds") {
+            // REG_SZ (1) keeps UTF-16 code units and the terminating NUL; REG_BINARY is 3.
+            const QString at = rest.section(" = ", 0, 0),
+                          data = rest.section(" = ", 1).section(' ', 1);
+            const QByteArray text(reinterpret_cast<const char*>(data.utf16()), data.size() * 2 + 2);
+            QVERIFY(
+                m_added.removeOne(at + (rest.contains(" = REG_SZ ") ? " = 1 " + text.toHex()
+                                                                    : " = 3 " + data.toLatin1())));
+        } else if (kind == "changes") {
+            QCOMPARE(m_added + m_removed, QStringList());
+        } else if (kind == "file") {
+            QCOMPARE(contents(path), contents(w[1]));
+        } else if (kind == "installed") {
+            const QStringList values = TestHost::software().filter("|");
+            QCOMPARE(isInstalled() ? "yes" : "no", w.value(1));
+            QCOMPARE(TestHost::software().filter("|"), values); // reading writes no value
+        } else if (kind == "facts") {
+            const HostFacts facts = m_host->facts();
+            QCOMPARE(QStringList({facts.cspFolder, facts.cspFolder64}), w.mid(1));
+        } else if (kind == "plant") {
+            QVERIFY(RawRegistry::plant(HKEY_LOCAL_MACHINE, "SOFTWARE", {path},
+                                       w.value(1) == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY));
+        } else if (kind == "put" || kind == "delete" || kind == "hold") {
+            QFile file(kind == "put" ? path : rest);
             file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kOlderBuild) > 0);
+            QVERIFY(kind == "put"
+                        ? file.open(QIODevice::WriteOnly) && file.write(contents(w[1])) > 0
+                    : kind == "hold" ? m_host->holdInUse(rest)
+                                     : file.remove() || QDir(rest).removeRecursively());
+        } else if (kind == "drop" || kind == "regain") {
+            TestHost::setElevated(kind == "regain");
+        } else if (kind == "no" || kind == "env") {
+            TestHost::clearProgramW6432();
+            m_noted["env"] = QStringList(rest.section('=', 0, 0));
+            QVERIFY(kind == "no" ||
+                    qputenv(qPrintable(rest.section('=', 0, 0)), rest.section('=', 1).toLatin1()));
+        } else if (kind == "refuse" || kind == "pending" || kind == "left") {
+            m_noted[kind] << (kind == "refuse" ? w.mid(1) : QStringList(rest));
+        } else {
+            QVERIFY2(kind == "only", "an unknown step");
         }
     }
 
-    TestHost::setElevated(setup != NotElevated);
-    RecordingEngine install(facts);
-    const ProcedureOutcome outcome = install.engine.install();
-    TestHost::setElevated(true);
-    QCOMPARE(install.lines, installed);
-    QCOMPARE(outcome.cancelled, installed.last().contains("Отмена установки"));
-    QCOMPARE(outcome.failed ? red(outcome.closingLine) : outcome.closingLine, installed.last());
-    const QStringList afterInstall = TestHost::software();
-    QCOMPARE(added(before, afterInstall).filter(QStringLiteral("|")),
-             written ? expectedRegistration(host64, facts) : QStringList());
-    QVERIFY(written || afterInstall == before);
-    // The key carrier belongs to the 32-bit programs' view only.
-    QVERIFY(!host64 || !afterInstall.contains(
-                           "Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR\\"));
-    QCOMPARE(isInstalled(), written);
-    const QString payload = QStringLiteral(":/VEXOR_K_CryptoProInstaller/Resources/%1/vexor.dll");
-    for (int i = 0; i < modules.size(); ++i) {
-        const bool copied = !outcome.cancelled && (i == 0 || setup != NoProgramW6432);
-        QCOMPARE(contents(modules[i]), setup == ModulesPresent ? kOlderBuild
-                                       : copied ? contents(payload.arg(i ? "x64" : "x86"))
-                                                : QByteArray("<missing>"));
+private slots:
+    void cleanup()
+    {
+        qunsetenv(qPrintable(m_noted.value("env").value(0)));
+        m_host.reset(); // the last host first: it leaves the process on an idle host
+        m_log = m_added = m_initial = QStringList();
+        m_noted.clear();
     }
-    if (removed.isEmpty())
-        return;
 
-    for (const QString& module : modules) {
-        QFile::setPermissions(module, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QVERIFY(setup != ModulesDeletedByHand || QFile::remove(module));
+    void scenarios_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QMap<QString, QStringList> blocks;
+        const QString table = QString::fromUtf8(engineScenarios);
+        for (const QString& part : table.split(QRegularExpression("(^|\n)(?=== |-- )")).mid(1)) {
+            QStringList lines = part.split('\n').filter(QRegularExpression("^\\s*[^#\\s]"));
+            const QString title = lines.takeFirst().mid(3).trimmed();
+            if (part.startsWith("-- "))
+                blocks[title] = lines;
+            else
+                QTest::newRow(qPrintable(title)) << expand(lines, blocks);
+        }
     }
-    if (setup == SecondRemoval)
-        RecordingEngine(facts).engine.uninstall();
-    // A 64-bit module put there otherwise stays when the 64-bit folder is unknown.
-    QVERIFY(setup != NoProgramW6432 || QFile::copy(payload.arg("x64"), modules[1]));
-    const QStringList beforeRemoval = TestHost::software();
-    QVERIFY(setup != ModuleInUse || host.holdInUse(modules[0]));
-    TestHost::setElevated(setup != RemovalNotElevated);
-    refusedDeletion = setup == KeyHidden ? QStringLiteral("1") : QString();
-    refusedReading = setup == KeyHidden ? QStringLiteral("KeyCarriers\\VEXOR") : QString();
-    RecordingEngine removal(facts);
-    const ProcedureOutcome removalOutcome = removal.engine.uninstall();
-    refusedDeletion.clear();
-    refusedReading.clear();
-    TestHost::setElevated(true);
-    QVERIFY(host.release());
 
-    QCOMPARE(removal.lines, removed.replaceInStrings(kModule32, modules.value(0))
-                                .replaceInStrings(kModule64, modules.value(1)));
-    QCOMPARE(removalOutcome.failed ? red(removalOutcome.closingLine) : removalOutcome.closingLine,
-             removed.last());
-    // A missing file handed to delete-at-restart would take the next installation's module.
-    QCOMPARE(TestHost::pendingFileOperations(),
-             setup == ModuleInUse ? modules.mid(0, 1) : QStringList());
-    for (int i = 0; i < modules.size(); ++i)
-        QCOMPARE(QFile::exists(modules[i]), setup == (i ? NoProgramW6432 : ModuleInUse));
-    QVERIFY(setup == NoCryptoPro || QDir(TestHost::cspFolder()).exists() ||
-            setup == CspFolderDeleted);
-
-    const QStringList after = TestHost::software();
-    // Nothing that was there before is lost; the parent keys stay, they are not ours.
-    QCOMPARE(added(after, before), QStringList());
-    // Of the module nothing is left; another product keeps the maker's key.
-    const QStringList leftOver = after.filter(QRegularExpression(
-        QStringLiteral("vexor|quellon"), QRegularExpression::CaseInsensitiveOption));
-    if (!written)
-        QCOMPARE(after, before); // removal creates nothing
-    else if (setup == RemovalNotElevated || setup == SecondRemoval)
-        QCOMPARE(after, beforeRemoval);
-    else if (setup == KeyHidden)
-        QVERIFY(
-            leftOver.contains("Crypto Pro\\Cryptography\\CurrentVersion\\KeyCarriers\\VEXOR\\1\\"));
-    else
-        QCOMPARE(leftOver, after.filter(QRegularExpression("Quellon\\\\$|Other Product")));
-}
-
-void EngineTest::onlyTheTextOneMeansInstalled_data()
-{
-    QTest::addColumn<QString>("architecture");
-    QTest::addColumn<QString>("key"); // empty: no marker is written
-    QTest::addColumn<REGSAM>("view");
-    QTest::addColumn<QString>("marker");
-    QTest::addColumn<bool>("installed");
-
-    const QString x64 = QStringLiteral("x86_64");
-    const QString application = QStringLiteral("SOFTWARE\\Quellon\\Vexor K Crypto Pro");
-    const REGSAM view32 = KEY_WOW64_32KEY;
-    QTest::newRow("a host never installed on is not installed")
-        << x64 << QString() << view32 << QString() << false;
-    QTest::newRow("the text 1 in the application key means installed")
-        << x64 << application << view32 << "1" << true;
-    QTest::newRow("the text 0 does not") << x64 << application << view32 << "0" << false;
-    QTest::newRow("a 1 followed by a space does not")
-        << x64 << application << view32 << "1 " << false;
-    QTest::newRow("the text 1 in OrganizationDefaults alone means installed")
-        << x64 << "SOFTWARE\\Quellon\\OrganizationDefaults" << view32 << "1" << true;
-    QTest::newRow("a marker in the native 64-bit view only is not seen")
-        << x64 << application << REGSAM(KEY_WOW64_64KEY) << "1" << false;
-}
-
-void EngineTest::onlyTheTextOneMeansInstalled()
-{
-    QFETCH(QString, architecture);
-    QFETCH(QString, key);
-    QFETCH(REGSAM, view);
-    QFETCH(QString, marker);
-    QFETCH(bool, installed);
-    if (!TestHost::canBe(architecture))
-        QSKIP("A Windows process runs on its own machine's architecture only.");
-    TestHost host(architecture, true);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    QVERIFY(key.isEmpty() || RawRegistry::plant(HKEY_LOCAL_MACHINE, key, {"|=" + marker}, view));
-    const QStringList before = TestHost::software().filter(QStringLiteral("|"));
-
-    QCOMPARE(isInstalled(), installed);
-    // Reading never writes a value, not even a default one.
-    QCOMPARE(TestHost::software().filter(QStringLiteral("|")), before);
-}
-
-void EngineTest::hostDetectionFindsTheFolders_data()
-{
-    QTest::addColumn<QString>("architecture");
-    QTest::addColumn<QString>("location"); // null: Crypto Pro is not installed
-    QTest::addColumn<QString>("entry");    // an environment entry NAME=value
-    QTest::addColumn<QString>("cspFolder");
-    QTest::addColumn<QString>("cspFolder64");
-
-    const QString x64 = QStringLiteral("x86_64");
-    const QString sep = QDir::separator();
-    const QString other = sep == QLatin1String("/") ? QStringLiteral("\\") : QStringLiteral("/");
-    const QString folder = QStringLiteral("C:") + sep + QStringLiteral("CSP");
-    const auto csp = [sep](const QString& programFiles) {
-        return programFiles + sep + QStringLiteral("Crypto Pro") + sep + QStringLiteral("CSP");
-    };
-    const QString entry = QStringLiteral("ProgramW6432=C:/P");
-    QTest::newRow("the installer's trailing separator is removed")
-        << x64 << folder + sep << entry << folder << csp("C:/P");
-    QTest::newRow("of two trailing separators only the last is removed")
-        << x64 << folder + sep + sep << entry << folder + sep << csp("C:/P");
-    QTest::newRow("the other kind of slash at the end is kept")
-        << x64 << folder + other << entry << folder + other << csp("C:/P");
-    QTest::newRow("a host without Crypto Pro gives no folder")
-        << x64 << QString() << entry << QString() << csp("C:/P");
-    QTest::newRow("a name in capitals is found")
-        << x64 << folder << "PROGRAMW6432=D:/P" << folder << csp("D:/P");
-    QTest::newRow("an empty value leaves only the CSP's place")
-        << x64 << folder << "ProgramW6432=" << folder << csp(QString());
-    QTest::newRow("a value with an equals sign is cut there")
-        << x64 << folder << "ProgramW6432=A=B" << folder << csp("A");
-    QTest::newRow("a longer name ending differently does not match")
-        << x64 << folder << "ProgramW6432X=C:/P" << folder << QString();
-    QTest::newRow("a longer name beginning differently does not match")
-        << x64 << folder << "XProgramW6432=C:/P" << folder << QString();
-    QTest::newRow("a 32-bit host has no 64-bit folder")
-        << "i386" << folder << entry << folder << QString();
-}
-
-void EngineTest::hostDetectionFindsTheFolders()
-{
-    QFETCH(QString, architecture);
-    QFETCH(QString, location);
-    QFETCH(QString, entry);
-    QFETCH(QString, cspFolder);
-    QFETCH(QString, cspFolder64);
-    if (!TestHost::canBe(architecture))
-        QSKIP("A Windows process runs on its own machine's architecture only.");
-    TestHost host(architecture, !location.isNull());
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    QVERIFY(location.isNull() ||
-            RawRegistry::plant(HKEY_LOCAL_MACHINE, TestHost::cryptoProProperties(),
-                               {"|InstallLocation=" + location}));
-    TestHost::clearProgramW6432();
-    const QByteArray name = entry.section('=', 0, 0).toLatin1();
-    const QByteArray value = entry.section('=', 1).toLatin1();
-    if (!TestHost::simulated && value.isEmpty())
-        QSKIP("Windows' C library takes an empty value as a removal of the entry.");
-    qputenv(name.constData(), value);
-    const HostFacts facts = host.facts();
-    qunsetenv(name.constData());
-    QCOMPARE(facts.cspFolder, cspFolder);
-    QCOMPARE(facts.cspFolder64, cspFolder64);
-}
+    void scenarios()
+    {
+        QFETCH(QStringList, steps);
+        for (const QString& step : steps) {
+            if (step.startsWith("host ") && !TestHost::canBe(step.section(' ', 1, 1)))
+                QSKIP("A Windows process runs on its own machine's architecture only.");
+            if (!TestHost::simulated && step.startsWith("only simulated: "))
+                QSKIP(qPrintable(step.section(": ", 1)));
+        }
+        for (const QString& step : steps + QStringList("the end")) {
+            step == "the end" ? finish() : perform(step);
+            if (QTest::currentTestFailed())
+                return qInfo("The step: %s", qPrintable(step));
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(EngineTest)
 #include "tst_engine.moc"
