@@ -6,7 +6,7 @@
 
 #include "Platform.h"
 #include "RawRegistry.h"
-#include "RegistryFaults.h"
+#include "RegistryFault.h"
 #include "RegistryRoot.h"
 #include "TestHost.h"
 #include "WinRegistrySettings.h"
@@ -28,7 +28,7 @@
 //   tree [PATH] => ENTRIES     what RawRegistry::tree finds, in any order;
 //                              "gone": the key is not there
 //   fault FUNCTION SUBJECT CODE [STEP]   the next such call runs STEP, then
-//                              answers CODE, 0 going ahead (RegistryFaults.h)
+//                              answers CODE, 0 going ahead (RegistryFault.h)
 //   drop, regain               administrator rights
 //   warn TEXT                  the next warning the scenario gives, {error}
 //                              the fault's error text

@@ -1,4 +1,4 @@
-#include "RegistryFaults.h"
+#include "RegistryFault.h"
 
 RegistryFault RegistryFault::armed;
 
