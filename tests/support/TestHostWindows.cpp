@@ -58,7 +58,7 @@ bool TestHost::prepare(bool withCsp)
     const struct
     {
         HKEY root;
-        const char* path;
+        QString path;
     } written[] = {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexor Test"},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexor"},
@@ -66,6 +66,8 @@ bool TestHost::prepare(bool withCsp)
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Crypto Pro"},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VEXOR"},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\VEXOR_ESMART"},
+        {HKEY_LOCAL_MACHINE, cryptoProProduct},
+        {HKEY_LOCAL_MACHINE, cryptoProProperties()},
         {HKEY_CURRENT_USER, "Software\\Vexor Test"},
         {HKEY_CURRENT_USER, "SOFTWARE\\Vexor"},
         {HKEY_CLASSES_ROOT, "SOFTWARE\\Vexor"},
@@ -73,23 +75,13 @@ bool TestHost::prepare(bool withCsp)
     };
     for (const auto& entry : written) {
         for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-            if (!removeTree(entry.root, QLatin1String(entry.path), view)) {
-                m_error = QStringLiteral("cannot remove %1").arg(QLatin1String(entry.path));
+            if (!removeTree(entry.root, entry.path, view)) {
+                m_error = QStringLiteral("cannot remove %1").arg(entry.path);
                 return false;
             }
         }
     }
-    if (!removeTree(HKEY_LOCAL_MACHINE, cryptoProProduct, KEY_WOW64_64KEY) ||
-        !removeTree(HKEY_LOCAL_MACHINE, cryptoProProperties(), KEY_WOW64_64KEY)) {
-        m_error = QStringLiteral("cannot remove the Crypto Pro CSP's Windows Installer record");
-        return false;
-    }
-    HKEY manager = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(sessionManager), 0, KEY_SET_VALUE, &manager) ==
-        ERROR_SUCCESS) {
-        RegDeleteValueW(manager, L"PendingFileRenameOperations");
-        RegCloseKey(manager);
-    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, wide(sessionManager), L"PendingFileRenameOperations");
     const QString programFiles32 = QString::fromLocal8Bit(qgetenv("ProgramFiles(x86)"));
     for (const QString& programFiles : {programFiles32, programFiles64()}) {
         const QString folder = programFiles + QStringLiteral("\\Crypto Pro");
