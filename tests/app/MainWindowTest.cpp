@@ -10,8 +10,9 @@
 #include "TestHost.h"
 #include "VexorKCryptoProInstaller.h"
 
-// What the window adds to the engine: the log pane and install.log, the
-// failure box, the install button and the start-up choice.
+// What the window adds to the engine: the log pane and install.log, and the
+// window's state through the start-up choice. The install button and the
+// failure box are driven end to end (tests/endtoend).
 namespace {
 QString logPath()
 {
@@ -87,8 +88,6 @@ private slots:
     void paneKeepsLastHundredFileKeepsAll();
     void unopenableLogFileLeavesThePaneWorking();
     void newestLineStaysInViewWhenTheButtonReturns();
-    void installButtonFollowsTheOutcome_data();
-    void installButtonFollowsTheOutcome();
     void startUpChoice_data();
     void startUpChoice();
 };
@@ -169,38 +168,6 @@ void MainWindowTest::newestLineStaysInViewWhenTheButtonReturns()
     QScrollBar* scrollBar = pane(window)->verticalScrollBar();
     QVERIFY(scrollBar->maximum() > 0);
     QCOMPARE(scrollBar->value(), scrollBar->maximum());
-}
-
-void MainWindowTest::installButtonFollowsTheOutcome_data()
-{
-    QTest::addColumn<bool>("withCsp");
-    QTest::addColumn<QString>("box"); // empty: no box is shown
-    QTest::addColumn<QString>("after");
-    const QString cancelled = QStringLiteral("Не найдена папка с Крипто Про! Отмена установки!");
-    QTest::newRow("an install that ran disables the button")
-        << true << QString() << kFormTitle + ", install button shown disabled, window hidden";
-    QTest::newRow("an install without Crypto Pro shows the failure box and keeps the button")
-        << false << kBoxTitle + '|' + cancelled
-        << kFormTitle + ", install button shown enabled, window hidden";
-}
-
-void MainWindowTest::installButtonFollowsTheOutcome()
-{
-    QFETCH(bool, withCsp);
-    QFETCH(QString, box);
-    QFETCH(QString, after);
-    TestHost host(QStringLiteral("x86_64"), withCsp);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    VexorKCryptoProInstaller window(host.facts());
-    QString seen;
-    answerNextBox(QMessageBox::Ok, &seen);
-    installButton(window)->click();
-    QCOMPARE(seen, box);
-    QCOMPARE(state(window), after);
-    QCOMPARE(isInstalled(), withCsp);
-    const QString last = withCsp ? "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
-                                 : box.section('|', 1);
-    QCOMPARE(pane(window)->document()->lastBlock().text(), last);
 }
 
 void MainWindowTest::startUpChoice_data()

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Drives the installer as a person would, under an X server, and prints what
-# it left behind in a form that compares across hosts: a first start that
-# installs, a second start answered No, a third answered Yes. After each, the
+# it left behind in a form that compares across hosts: a start without the
+# CSP folder, whose install is refused twice, a start that installs and then
+# cannot install again, a start answered No, one answered Yes. After each, the
 # log (decoded from Windows-1251), the module's registry keys in both views
 # and the CSP folders' files.
 #
@@ -90,6 +91,19 @@ window() {
     timeout 120 xdotool search --sync --onlyvisible --name "Quellon Vexor K" 2>/dev/null | head -n 1
 }
 
+# Waits up to 120 s for a visible window of the installer other than $1, a
+# message box; prints its id.
+box() {
+    i=0
+    while [ $i -lt 240 ]; do
+        for other in $(xdotool search --onlyvisible --name "Quellon Vexor K" 2>/dev/null); do
+            [ "$other" != "$1" ] && echo "$other" && return 0
+        done
+        sleep 0.5
+        i=$((i + 1))
+    done
+}
+
 # Presses keys in the window: focus it first, as a click would.
 press() {
     xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
@@ -157,11 +171,32 @@ normalize() {
 
 transcript="$work/transcript"
 : >"$transcript"
+printf '%s\n' "$csp_names" | while read -r folder; do mv "$drive/$folder" "$drive/$folder.away"; done
+start
+id=$(window)
+[ -n "$id" ] || fail "the installer's window did not appear"
+# The refusal leaves the install button enabled: a second press is refused again.
+for try in 1 2; do
+    press "$id" space
+    box=$(box "$id")
+    [ -n "$box" ] || fail "no failure box after press $try"
+    echo "== without the CSP folder: box \"$(xdotool getwindowname "$box")\"" >>"$transcript"
+    press "$box" Return
+    i=0
+    while xdotool getwindowname "$box" >/dev/null 2>&1 && [ $i -lt 60 ]; do sleep 0.5; i=$((i + 1)); done
+done
+stop
+report "without the CSP folder" | normalize >>"$transcript"
+printf '%s\n' "$csp_names" | while read -r folder; do mv "$drive/$folder.away" "$drive/$folder"; done
+
 start
 id=$(window)
 [ -n "$id" ] || fail "the installer's window did not appear"
 press "$id" space
 await_line "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
+# The button is disabled now: another press must not start a second install.
+press "$id" space
+sleep 2
 stop
 report install | normalize >>"$transcript"
 
