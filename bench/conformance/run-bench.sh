@@ -27,12 +27,26 @@ echo "Preparing the Wine prefix (first start takes a while)..." >&2
 (cd "$work" && wine "$windows" "$wine_scenario_files" >/dev/null 2>&1) ||
     fail "Wine could not run $windows"
 echo "Timing $rounds rounds under Wine..." >&2
+# The programs print one line per call, "API nanoseconds"; figures() makes
+# "API calls mean median p99" of them, in microseconds, with nearest-rank
+# percentiles: always a duration that was measured.
+figures() {
+    LC_ALL=C sort -k1,1 -k2,2n | awk '
+        function flush() {
+            if (n) printf "%s %d %.2f %.2f %.2f\n", api, n, total / n / 1000,
+                d[int((n * 50 + 99) / 100)] / 1000, d[int((n * 99 + 99) / 100)] / 1000
+        }
+        $1 != api { flush(); api = $1; n = 0; total = 0 }
+        { d[++n] = $2; total += $2 }
+        END { flush() }'
+}
 (cd "$work" && wine "$windows" --time "$rounds" "$wine_scenario_files" 2>/dev/null) |
-    tr -d '\r' >"$work/wine.txt"
+    tr -d '\r' | figures >"$work/wine.txt"
 [ -s "$work/wine.txt" ] || fail "Wine printed no figures"
 echo "Timing $rounds rounds on the simulated host..." >&2
-"$native" --time "$rounds" "$host_scenario_files" >"$work/host.txt" ||
+"$native" --time "$rounds" "$host_scenario_files" >"$work/host.raw" ||
     fail "the simulated host run failed"
+figures <"$work/host.raw" >"$work/host.txt"
 
 echo "Registry calls of the conformance scenarios, $rounds rounds; microseconds per call"
 echo "(mean, median and 99th percentile)."
