@@ -5,6 +5,7 @@
 #include "InstallationEngine.h"
 #include "InstalledMarker.h"
 #include "RawRegistry.h"
+#include "ScenarioTable.h"
 #include "TestHost.h"
 
 // Walks the engine's scenarios, engine-scenarios.txt, built in at configure
@@ -36,9 +37,8 @@
 // that a removal creates nothing and that the CSP folder stays; at the host's
 // end nothing that was there before the first action is lost and exactly the
 // pending files are queued.
-// "-- NAME" starts a block; "use NAME [WORDS]" puts its steps in, once per
-// word with % replaced by it. {module32}, {module64}, {csp}, {sep}, {other}
-// and {properties} stand for the host's paths and separators.
+// Blocks ("-- NAME", "use NAME") as ScenarioTable reads them. {module32}, {module64}, {csp}, {sep},
+// {other} and {properties} stand for the host's paths and separators.
 extern const char* const engineScenarios;
 
 // The simulated host deletes and shows every key an administrator asks for;
@@ -70,29 +70,6 @@ LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access
 #endif
 
 namespace {
-QStringList words(const QString& line)
-{
-    QStringList result;
-    for (auto match = QRegularExpression("\"[^\"]*\"|\\S+").globalMatch(line); match.hasNext();)
-        result << match.next().captured().remove('"');
-    return result;
-}
-
-// The steps with every "use" of a known block spelled out.
-QStringList expand(const QStringList& lines, const QMap<QString, QStringList>& blocks)
-{
-    QStringList steps;
-    for (const QString& line : lines) {
-        const QStringList w = words(line), block = blocks.value(w.value(1));
-        if (w.value(0) != "use" || block.isEmpty())
-            steps << line.trimmed();
-        else // once per word, % replaced by it; without words as it is
-            for (const QString& item : w.size() > 2 ? w.mid(2) : QStringList("%"))
-                steps << expand(QStringList(block).replaceInStrings("%", item), blocks);
-    }
-    return steps;
-}
-
 // The lines of from that are not in what (both sorted).
 QStringList minus(const QStringList& from, const QStringList& what)
 {
@@ -181,7 +158,7 @@ class EngineTest : public QObject
             .replace("{sep}", QDir::separator())
             .replace("{other}", QDir::separator() == '/' ? "\\" : "/")
             .replace("{properties}", TestHost::cryptoProProperties().section('\\', 1));
-        const QStringList w = words(step);
+        const QStringList w = ScenarioTable::words(step);
         const QString kind = w.value(0), rest = step.section(' ', 1), path = w.mid(2).join(' ');
         if (kind == "host") {
             finish();
@@ -244,20 +221,7 @@ private slots:
         m_noted.clear();
     }
 
-    void scenarios_data()
-    {
-        QTest::addColumn<QStringList>("steps");
-        QMap<QString, QStringList> blocks;
-        const QString table = QString::fromUtf8(engineScenarios);
-        for (const QString& part : table.split(QRegularExpression("(^|\n)(?=== |-- )")).mid(1)) {
-            QStringList lines = part.split('\n').filter(QRegularExpression("^\\s*[^#\\s]"));
-            const QString title = lines.takeFirst().mid(3).trimmed();
-            if (part.startsWith("-- "))
-                blocks[title] = lines;
-            else
-                QTest::newRow(qPrintable(title)) << expand(lines, blocks);
-        }
-    }
+    void scenarios_data() { ScenarioTable::addRows(QString::fromUtf8(engineScenarios)); }
 
     void scenarios()
     {

@@ -8,6 +8,7 @@
 #include "RawRegistry.h"
 #include "RegistryFault.h"
 #include "RegistryRoot.h"
+#include "ScenarioTable.h"
 #include "TestHost.h"
 #include "WinRegistrySettings.h"
 
@@ -60,17 +61,6 @@ void catchWarnings(QtMsgType type, const QMessageLogContext& context, const QStr
         caughtWarnings.append(text);
     else
         testLogHandler(type, context, text);
-}
-
-QStringList words(const QString& line)
-{
-    static const QRegularExpression word("\"([^\"]*)\"|(\\S+)");
-    QStringList result;
-    for (auto match = word.globalMatch(line); match.hasNext();) {
-        const QRegularExpressionMatch next = match.next();
-        result << next.captured(1) + next.captured(2);
-    }
-    return result;
 }
 
 QVariant parse(QStringList words)
@@ -131,8 +121,9 @@ class TestWinRegistrySettings : public QObject
     QString perform(const QString& step)
     {
         const int arrow = step.indexOf(QLatin1String("=>"));
-        const QStringList w = words(step.left(arrow));
-        const QStringList seen = arrow < 0 ? QStringList() : words(step.mid(arrow + 2));
+        const QStringList w = ScenarioTable::words(step.left(arrow));
+        const QStringList seen =
+            arrow < 0 ? QStringList() : ScenarioTable::words(step.mid(arrow + 2));
         const QString kind = w.value(0), rest = step.left(arrow).section(' ', 1).trimmed();
         const QMetaEnum statuses = QMetaEnum::fromType<Store::Status>();
         if (kind == "path" || kind == "organisation") {
@@ -228,17 +219,7 @@ private slots:
             QCOMPARE(TestHost::openHandleCount(), 0);
     }
 
-    void scenarios_data()
-    {
-        QTest::addColumn<QStringList>("steps");
-        const QString table = QString::fromUtf8(storeScenarios);
-        for (const QString& scenario : table.split(QRegularExpression("(^|\n)== ")).mid(1)) {
-            QStringList steps =
-                scenario.split('\n').replaceInStrings(QRegularExpression("^\\s+|\\s+$"), QString());
-            const QString title = steps.takeFirst();
-            QTest::newRow(qPrintable(title)) << steps.filter(QRegularExpression("^[^#]"));
-        }
-    }
+    void scenarios_data() { ScenarioTable::addRows(QString::fromUtf8(storeScenarios)); }
 
     void scenarios()
     {

@@ -1,3 +1,4 @@
+#include "ScenarioTable.h"
 #include "SimulatedHost.h"
 #include "WinApi.h"
 
@@ -8,8 +9,8 @@
 
 #include <memory>
 
-// Walks a table of vexor-host command lines (COMMAND_TABLE). Each scenario,
-// "== what it shows", runs on a fresh empty host folder {host} and working
+// Walks a table of vexor-host command lines (COMMAND_TABLE), as ScenarioTable
+// reads it. Each scenario runs on a fresh empty host folder {host} and working
 // folder {files}; its steps, one a line with the lines that follow it:
 //   $ command line       vexor-host with these arguments (NAME=value first: an
 //                        environment variable); "..." groups, "" inside is a quote
@@ -32,11 +33,9 @@
 struct Step
 {
     QString kind, text;
-    int line = 0, code = 0;
+    int code = 0;
     QStringList input{}, out{}, err{}, lines{};
 };
-using Scenario = QVector<Step>;
-Q_DECLARE_METATYPE(Scenario)
 
 class TestCommandLines : public QObject
 {
@@ -55,20 +54,6 @@ class TestCommandLines : public QObject
     QTemporaryDir m_winePrefix;
     QProcessEnvironment m_wine;
     QString m_wineProblem;
-
-    // Words as a command line splits them: double quotes group, and a quote
-    // doubled inside them stands for itself; "" alone is an empty argument.
-    static QStringList words(const QString& line)
-    {
-        static const QRegularExpression word("\"((?:[^\"]|\"\")*)\"|(\\S+)");
-        QStringList result;
-        for (auto match = word.globalMatch(line); match.hasNext();) {
-            const QRegularExpressionMatch next = match.next();
-            result << (next.capturedStart(1) >= 0 ? next.captured(1).replace("\"\"", "\"")
-                                                  : next.captured(2));
-        }
-        return result;
-    }
 
     QString expand(QString text) const
     {
@@ -180,7 +165,8 @@ class TestCommandLines : public QObject
         if (!startWine().isEmpty())
             return m_wineProblem;
         auto side = [&](const char* name, const char* other) {
-            return words(QString(line).replace("{side}", name).replace("{other}", other));
+            return ScenarioTable::words(
+                QString(line).replace("{side}", name).replace("{other}", other));
         };
         const Run wine = execute("wine", side("wine", "host"), m_wine);
         const Run ours = execute(m_tool, side("host", "wine"), m_hostEnvironment);
@@ -192,7 +178,7 @@ class TestCommandLines : public QObject
     // What is wrong after the step; nothing when it did as the table says.
     QString perform(const Step& step)
     {
-        const QStringList arguments = words(expand(step.text));
+        const QStringList arguments = ScenarioTable::words(expand(step.text));
         if (step.kind == "$" || step.kind == "+") {
             const Run run = execute(m_tool, arguments, m_hostEnvironment, step.input);
             if (step.kind == "+")
@@ -246,53 +232,39 @@ private slots:
 
     void scenarios_data()
     {
-        QTest::addColumn<Scenario>("scenario");
         QFile table(COMMAND_TABLE);
         QVERIFY2(table.open(QIODevice::ReadOnly | QIODevice::Text), COMMAND_TABLE);
-        const QStringList rows = QString::fromUtf8(table.readAll()).split('\n');
-        const QMap<QChar, QStringList Step::*> parts{
-            {'<', &Step::input}, {'>', &Step::out}, {'!', &Step::err}, {'|', &Step::lines}};
-        QString title;
-        Scenario steps;
-        for (int i = 0; i <= rows.size(); ++i) {
-            const QString row = rows.value(i);
-            const QString word = row.section(' ', 0, 0), rest = row.section(' ', 1);
-            if (i == rows.size() || word == "==") {
-                if (!title.isEmpty())
-                    QTest::newRow(qPrintable(title)) << steps;
-                title = rest;
-                steps.clear();
-            } else if (row.trimmed().isEmpty() || row.startsWith('#')) {
-                continue;
-            } else if (parts.contains(row[0]) || row.startsWith('[')) {
-                if (steps.isEmpty())
-                    steps << Step{"misplaced", row, i + 1};
-                else if (row.startsWith('['))
-                    steps.last().code = row.mid(1, row.size() - 2).toInt();
-                else
-                    (steps.last().*parts[row[0]]) << rest;
-            } else {
-                steps << Step{word, rest, i + 1};
-            }
-        }
+        ScenarioTable::addRows(QString::fromUtf8(table.readAll()));
     }
 
     void scenarios()
     {
-        QFETCH(Scenario, scenario);
+        QFETCH(QStringList, steps);
         m_scratch = std::make_unique<QTemporaryDir>();
         m_host = m_scratch->filePath("host");
         m_files = m_scratch->filePath("files");
         m_hostEnvironment = QProcessEnvironment::systemEnvironment();
         m_hostEnvironment.insert("VEXOR_HOST_DIR", m_host);
         QVERIFY(QDir().mkpath(m_host) && QDir().mkpath(m_files));
+        // A step's input, output, error, exit code and file lines follow it.
+        const QMap<QChar, QStringList Step::*> parts{
+            {'<', &Step::input}, {'>', &Step::out}, {'!', &Step::err}, {'|', &Step::lines}};
+        QVector<Step> scenario;
+        for (const QString& row : steps) {
+            if (!parts.contains(row[0]) && !row.startsWith('['))
+                scenario << Step{row.section(' ', 0, 0), row.section(' ', 1)};
+            else if (scenario.isEmpty())
+                QFAIL(qPrintable("a misplaced line: " + row));
+            else if (row.startsWith('['))
+                scenario.last().code = row.mid(1, row.size() - 2).toInt();
+            else
+                (scenario.last().*parts[row[0]]) << row.section(' ', 1);
+        }
         for (const Step& step : scenario) {
             const QString problem = perform(step);
             // QFAIL, unlike QVERIFY2, does not cut a long message short.
             if (!problem.isEmpty())
-                QFAIL(qPrintable(QString("table line %1: %2 %3\n%4")
-                                     .arg(step.line)
-                                     .arg(step.kind, step.text, problem)));
+                QFAIL(qPrintable(QString("%1 %2\n%3").arg(step.kind, step.text, problem)));
         }
     }
 };
