@@ -5,6 +5,7 @@
 #include "InstallationEngine.h"
 #include "InstalledMarker.h"
 #include "RawRegistry.h"
+#include "RegistryFault.h"
 #include "ScenarioTable.h"
 #include "TestHost.h"
 
@@ -40,34 +41,6 @@
 // Blocks ("-- NAME", "use NAME") as ScenarioTable reads them. {module32}, {module64}, {csp}, {sep},
 // {other} and {properties} stand for the host's paths and separators.
 extern const char* const engineScenarios;
-
-// The simulated host deletes and shows every key an administrator asks for;
-// a key that the system refuses to delete (held open by a service on
-// Windows), or to show, is stood in for by link-time wrappers.
-static QString refusedDeletion, refusedReading; // a subkey name; the end of a key path
-
-#ifndef _WIN32
-extern "C" {
-LONG __real_RegDeleteKeyW(HKEY key, LPCWSTR subkey);
-LONG __real_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result);
-
-LONG __wrap_RegDeleteKeyW(HKEY key, LPCWSTR subkey)
-{
-    const auto name = reinterpret_cast<const char16_t*>(subkey);
-    if (name && !refusedDeletion.isEmpty() && QString::fromUtf16(name) == refusedDeletion)
-        return ERROR_ACCESS_DENIED;
-    return __real_RegDeleteKeyW(key, subkey);
-}
-
-LONG __wrap_RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result)
-{
-    const auto name = reinterpret_cast<const char16_t*>(subkey);
-    if (name && !refusedReading.isEmpty() && QString::fromUtf16(name).endsWith(refusedReading))
-        return *result = nullptr, ERROR_ACCESS_DENIED;
-    return __real_RegOpenKeyExW(key, subkey, options, access, result);
-}
-}
-#endif
 
 namespace {
 // The lines of from that are not in what (both sorted).
@@ -129,12 +102,16 @@ class EngineTest : public QObject
         const QStringList before = TestHost::software(), refused = m_noted.take("refuse");
         const bool withCsp = QFileInfo::exists(TestHost::cspFolder());
         m_initial = m_initial.isEmpty() ? before : m_initial;
-        refusedDeletion = refused.value(0), refusedReading = refused.value(1);
+        // Deletions and reads a service's open handle would refuse on Windows.
+        if (!refused.isEmpty())
+            RegistryFault::armed = {
+                {"RegDeleteKeyW", refused[0], ERROR_ACCESS_DENIED, {}, true},
+                {"RegOpenKeyExW", '*' + refused[1], ERROR_ACCESS_DENIED, {}, true}};
         InstallationEngine engine(m_host->facts(), [this](const QString& line, bool isError) {
             m_log << (isError ? "[red] " + line : line);
         });
         const ProcedureOutcome outcome = what == "install" ? engine.install() : engine.uninstall();
-        refusedDeletion = refusedReading = QString();
+        RegistryFault::armed.clear();
         const QStringList after = TestHost::software();
         m_added = minus(after, before), m_removed = minus(before, after);
         QVERIFY2(m_host->release() && (!withCsp || QFileInfo::exists(TestHost::cspFolder())),

@@ -114,6 +114,7 @@ class TestWinRegistrySettings : public QObject
     std::unique_ptr<TestHost> m_host;
     std::unique_ptr<Store> m_store;
     int m_baseKeys = 0;
+    LONG m_faultCode = ERROR_SUCCESS;
     REGSAM m_view = KEY_WOW64_64KEY;
     QStringList m_warnings, m_problems;
 
@@ -183,14 +184,14 @@ class TestWinRegistrySettings : public QObject
             const auto run = [this, action] {
                 m_problems << (action.isEmpty() ? QString() : perform(action));
             };
-            RegistryFault::armed = {w.value(1), w.value(2), w.value(3).toInt(), run};
+            m_faultCode = w.value(3).toInt();
+            RegistryFault::armed = {{w.value(1), w.value(2), m_faultCode, run}};
         } else if (kind == "drop" || kind == "regain") {
             TestHost::setElevated(kind == "regain");
         } else if (kind == "close") {
             m_store.reset();
         } else if (kind == "warn") {
-            m_warnings << QString(rest).replace("{error}",
-                                                Platform::errorText(RegistryFault::armed.code));
+            m_warnings << QString(rest).replace("{error}", Platform::errorText(m_faultCode));
         } else {
             return "unknown step";
         }
@@ -205,7 +206,7 @@ private slots:
         m_host.reset(); // the last test's host first: it leaves the process on an idle host
         m_host = std::make_unique<TestHost>(QStringLiteral("x86_64"), false);
         QVERIFY2(m_host->isReady(), qPrintable(m_host->error()));
-        RegistryFault::armed = {};
+        RegistryFault::armed.clear();
         m_warnings = m_problems = caughtWarnings = QStringList();
         m_view = KEY_WOW64_64KEY;
     }

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "RegistryRoot.h"
 #include "ScopedRegistryKey.h"
 
 namespace {
@@ -23,12 +22,6 @@ HKEY openKey(HKEY root, const QString& path, REGSAM rights, bool create = false)
 }
 
 } // namespace
-
-HKEY RawRegistry::root(const QString& name)
-{
-    const HKEY root = RegistryRoot::find(name, Qt::CaseInsensitive);
-    return root ? root : HKEY_LOCAL_MACHINE;
-}
 
 bool RawRegistry::keyExists(HKEY root, const QString& path, REGSAM view)
 {

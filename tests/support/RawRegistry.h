@@ -12,10 +12,6 @@
 class RawRegistry
 {
 public:
-    // A root's full or short name ("HKLM") to the predefined root; HKLM for
-    // any other text.
-    static HKEY root(const QString& name);
-
     static bool keyExists(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool setValue(HKEY root, const QString& path, const QString& name, DWORD type,
                          const QByteArray& data, REGSAM view = KEY_WOW64_64KEY);

@@ -1,6 +1,6 @@
 #include "RegistryFault.h"
 
-RegistryFault RegistryFault::armed;
+QList<RegistryFault> RegistryFault::armed;
 
 // A Windows program calls the registry through advapi32's import table,
 // which the linker's symbol wrapping does not reach.
@@ -12,18 +12,23 @@ QString text(LPCWSTR units)
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
 }
 
-// Makes the real call unless the armed fault answers it first. The fault is
+// Makes the real call unless an armed fault answers it first. A fault is
 // spent before its action, whose own registry calls go through.
-template <typename Call> LONG pass(const char* function, QString subject, Call real)
+template <typename Call> LONG pass(const char* function, const QString& subject, Call real)
 {
-    RegistryFault& fault = RegistryFault::armed;
-    if (fault.function == QLatin1String(function) &&
-        (subject == "#" ? subject + QString::number(++fault.calls) : subject) == fault.subject) {
-        fault.function.clear();
-        if (fault.action)
-            fault.action();
-        if (fault.code != ERROR_SUCCESS)
-            return fault.code;
+    QList<RegistryFault>& faults = RegistryFault::armed;
+    for (int i = 0; i < faults.size(); ++i) {
+        RegistryFault& fault = faults[i];
+        if (fault.function != QLatin1String(function))
+            continue;
+        const QString seen = subject == "#" ? subject + QString::number(++fault.calls) : subject;
+        if (fault.subject.startsWith('*') ? !seen.endsWith(fault.subject.mid(1))
+                                          : seen != fault.subject)
+            continue;
+        const RegistryFault hit = fault.lasting ? fault : faults.takeAt(i);
+        if (hit.action)
+            hit.action();
+        return hit.code != ERROR_SUCCESS ? hit.code : real();
     }
     return real();
 }
@@ -40,6 +45,9 @@ template <typename Call> LONG pass(const char* function, QString subject, Call r
     }
 
 extern "C" {
+WRAP(RegOpenKeyExW, text(subkey),
+     (HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result), key, subkey, options,
+     rights, result)
 WRAP(RegCreateKeyExW, text(subkey),
      (HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM rights,
       const LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition),

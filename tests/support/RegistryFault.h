@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+#include "WinApi.h"
+
+// Stands between the code under test and the registry (a test linked with
+// vexor_wrap_registry(), the linker's symbol wrapping): an armed fault's next
+// call of `function` on `subject` first runs `action`, then answers `code`
+// unseen by the registry, or goes ahead when `code` is ERROR_SUCCESS; a
+// lasting fault answers every such call. Subjects: RegCreateKeyExW,
+// RegOpenKeyExW, RegDeleteKeyW: the subkey; RegSetValueExW, RegDeleteValueW:
+// the value name; RegEnumValueW, RegEnumKeyExW: the index; RegQueryInfoKeyW,
+// RegQueryValueExW: "#N", that function's Nth call since the fault was armed.
+// "*TEXT" stands for any subject that ends with TEXT.
+struct RegistryFault
+{
+    QString function, subject;
+    LONG code = ERROR_SUCCESS;
+    std::function<void()> action = {};
+    bool lasting = false;
+    int calls = 0;
+
+    static QList<RegistryFault> armed;
+};
