@@ -28,8 +28,8 @@
 //   file FILE CODING     mark), utf-8, each with CRLF, or utf-8-lf; file: FILE
 //                        holds exactly those bytes
 //   same FILE FILE       both exist and hold the same bytes
-//   dir PATH, missing PATH, queue PATH [TARGET]   PATH is a folder, is not
-//                        there; queued as the installer queues with MoveFileExW
+//   dir PATH, missing PATH, queue PATH [TARGET [replace]]   PATH is a folder,
+//                        is not there; queued with MoveFileExW for the restart
 struct Step
 {
     QString kind, text;
@@ -216,7 +216,10 @@ class TestCommandLines : public QObject
                            MoveFileExW(reinterpret_cast<LPCWSTR>(file.utf16()),
                                        target.isEmpty() ? nullptr
                                                         : reinterpret_cast<LPCWSTR>(target.utf16()),
-                                       MOVEFILE_DELAY_UNTIL_REBOOT)
+                                       MOVEFILE_DELAY_UNTIL_REBOOT |
+                                           (arguments.value(2) == "replace"
+                                                ? MOVEFILE_REPLACE_EXISTING
+                                                : 0))
                        ? QString()
                        : "not queued";
         }
