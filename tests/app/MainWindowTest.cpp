@@ -82,152 +82,127 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
-    void logLineReachesPaneAndFile_data();
-    void logLineReachesPaneAndFile();
-    void paneKeepsLastHundredFileKeepsAll();
-    void unopenableLogFileLeavesThePaneWorking();
-    void newestLineStaysInViewWhenTheButtonReturns();
-    void startUpChoice_data();
-    void startUpChoice();
+    void cleanup()
+    {
+        if (QFileInfo(logPath()).isDir())
+            QDir(logPath()).removeRecursively();
+    }
+
+    void logLineReachesPaneAndFile_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("isError");
+        QTest::newRow("a normal line after an error line is plain in pane and file")
+            << "Copied vexor.dll" << 0;
+        QTest::newRow("an error line holding markup is red and shows its characters")
+            << "<b>C:\\a & b</b> <font color=\"green\">" << 1;
+    }
+
+    void logLineReachesPaneAndFile()
+    {
+        QFETCH(QString, message);
+        QFETCH(int, isError);
+        VexorKCryptoProInstaller window;
+        // A red line first, so that a colour carried over to the next line shows.
+        window.addLogLine(QStringLiteral("earlier"), 1);
+        window.addLogLine(message, isError);
+        const QTextBlock last = pane(window)->document()->lastBlock();
+        QCOMPARE(last.text(), message);
+        QCOMPARE(isRed(last), isError != 0);
+        // The line is in the file while the window still has it open.
+        QCOMPARE(logBytes(), "earlier\n" + message.toLatin1() + '\n');
+    }
+
+    void paneKeepsLastHundredFileKeepsAll()
+    {
+        VexorKCryptoProInstaller window;
+        for (int i = 1; i <= 150; ++i)
+            window.addLogLine(QStringLiteral("line %1").arg(i), i % 2);
+        QCOMPARE(pane(window)->blockCount(), 100);
+        QCOMPARE(pane(window)->document()->firstBlock().text(), QStringLiteral("line 51"));
+        const QList<QByteArray> lines = logBytes().split('\n');
+        QCOMPARE(lines.size(), 151); // the last line end leaves an empty tail
+        QCOMPARE(lines.at(149), QByteArray("line 150"));
+    }
+
+    void unopenableLogFileLeavesThePaneWorking()
+    {
+        // A folder in the log file's place cannot be opened for writing, even by root.
+        QVERIFY(QFile::remove(logPath()) || !QFile::exists(logPath()));
+        QVERIFY(QDir().mkpath(logPath()));
+        VexorKCryptoProInstaller window;
+        window.addLogLine(QStringLiteral("still shown"), 0);
+        window.addLogLine(QStringLiteral("also shown"), 1);
+        QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown\nalso shown"));
+    }
+
+    void startUpChoice_data()
+    {
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("exitCode"); // -1: the caller shows the window and goes on
+        QTest::addColumn<QString>("after");
+        const QString asBuilt = kFormTitle + ", install button shown enabled, window hidden";
+        QTest::newRow("without the marker nothing is asked") << false << 0 << -1 << asBuilt;
+        QTest::newRow("answering No ends at once with exit code 0")
+            << true << int(QMessageBox::No) << 0 << asBuilt;
+        QTest::newRow("closing the question with Escape ends at once with exit code 0")
+            << true << int(QMessageBox::NoButton) << 0 << asBuilt;
+        QTest::newRow("answering Yes removes in removal mode, then offers a fresh install")
+            << true << int(QMessageBox::Yes) << 0
+            << kInstallTitle + ", install button shown enabled, window shown, newest line in view";
+    }
+
+    void startUpChoice()
+    {
+        QFETCH(bool, marker);
+        QFETCH(int, button);
+        QFETCH(int, exitCode);
+        QFETCH(QString, after);
+        TestHost host(QStringLiteral("x86_64"), true);
+        QVERIFY2(host.isReady(), qPrintable(host.error()));
+        if (marker)
+            InstallationEngine(host.facts(), nullptr).install();
+        VexorKCryptoProInstaller window(host.facts());
+        // Every line of a removal arrives in removal mode; once the event loop
+        // runs, look, and end it with the close button. The removal runs
+        // without returning to the event loop: the returning install button
+        // must not push the last line out of view.
+        QStringList duringRemoval;
+        QString inEventLoop;
+        connect(pane(window), &QPlainTextEdit::textChanged, &window, [&] {
+            duringRemoval << state(window);
+            if (pane(window)->document()->lastBlock().text() == "Удаление прошло успешно.")
+                QTimer::singleShot(0, &window, [&] {
+                    const QScrollBar* bar = pane(window)->verticalScrollBar();
+                    inEventLoop =
+                        state(window) + (bar->maximum() > 0 && bar->value() == bar->maximum()
+                                             ? ", newest line in view"
+                                             : ", newest line hidden");
+                    QTest::mouseClick(window.findChild<QPushButton*>("closeButton"),
+                                      Qt::LeftButton);
+                });
+        });
+        // Fires only when the click did not end the loop.
+        QTimer::singleShot(20000, &window, [] { QCoreApplication::exit(99); });
+        QString seen;
+        answerNextBox(QMessageBox::StandardButton(button), &seen);
+        QCOMPARE(ModeSelection::run(window).value_or(-1), exitCode);
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, marker
+                           ? kBoxTitle + "|Quellon Vexor K для Крипто Про уже установлено! Удалить?"
+                           : QString());
+        QCOMPARE(inEventLoop.isEmpty() ? state(window) : inEventLoop, after);
+        QVERIFY(inEventLoop.isEmpty() || !window.isVisible());
+        QCOMPARE(duringRemoval.size(), button == QMessageBox::Yes ? 22 : 0);
+        duringRemoval.removeDuplicates();
+        QCOMPARE(duringRemoval.join(QString()),
+                 duringRemoval.isEmpty()
+                     ? QString()
+                     : kRemovalTitle + ", install button hidden enabled, window shown");
+        QCOMPARE(isInstalled(), marker && button != QMessageBox::Yes);
+    }
 };
-
-void MainWindowTest::cleanup()
-{
-    if (QFileInfo(logPath()).isDir())
-        QDir(logPath()).removeRecursively();
-}
-
-void MainWindowTest::logLineReachesPaneAndFile_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("isError");
-    QTest::addColumn<QByteArray>("fileBytes");
-    QTest::newRow("a normal line after an error line is plain in pane and file")
-        << "Copied vexor.dll" << 0 << QByteArray("Copied vexor.dll\n");
-    QTest::newRow("an error line holding markup is red and shows its characters")
-        << "<b>C:\\a & b</b> <font color=\"green\">" << 1
-        << QByteArray("<b>C:\\a & b</b> <font color=\"green\">\n");
-    QTest::newRow("a Cyrillic error line is one Windows-1251 byte per letter")
-        << "Ошибка" << 1 << QByteArray("\xCE\xF8\xE8\xE1\xEA\xE0\n");
-}
-
-void MainWindowTest::logLineReachesPaneAndFile()
-{
-    QFETCH(QString, message);
-    QFETCH(int, isError);
-    QFETCH(QByteArray, fileBytes);
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
-    VexorKCryptoProInstaller window;
-    // A red line first, so that a colour carried over to the next line shows.
-    window.addLogLine(QStringLiteral("earlier"), 1);
-    window.addLogLine(message, isError);
-    const QTextBlock last = pane(window)->document()->lastBlock();
-    QCOMPARE(last.text(), message);
-    QCOMPARE(isRed(last), isError != 0);
-    // The line is in the file while the window still has it open.
-    QCOMPARE(logBytes(), "earlier\n" + fileBytes);
-}
-
-void MainWindowTest::paneKeepsLastHundredFileKeepsAll()
-{
-    VexorKCryptoProInstaller window;
-    for (int i = 1; i <= 150; ++i)
-        window.addLogLine(QStringLiteral("line %1").arg(i), i % 2);
-    QCOMPARE(pane(window)->blockCount(), 100);
-    QCOMPARE(pane(window)->document()->firstBlock().text(), QStringLiteral("line 51"));
-    const QList<QByteArray> lines = logBytes().split('\n');
-    QCOMPARE(lines.size(), 151); // the last line end leaves an empty tail
-    QCOMPARE(lines.at(149), QByteArray("line 150"));
-}
-
-void MainWindowTest::unopenableLogFileLeavesThePaneWorking()
-{
-    // A folder in the log file's place cannot be opened for writing, even by root.
-    QVERIFY(QFile::remove(logPath()) || !QFile::exists(logPath()));
-    QVERIFY(QDir().mkpath(logPath()));
-    VexorKCryptoProInstaller window;
-    window.addLogLine(QStringLiteral("still shown"), 0);
-    window.addLogLine(QStringLiteral("also shown"), 1);
-    QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown\nalso shown"));
-}
-
-void MainWindowTest::newestLineStaysInViewWhenTheButtonReturns()
-{
-    // A removal runs with the install button hidden and without returning to
-    // the event loop; the returning button must not push the last line out.
-    VexorKCryptoProInstaller window;
-    window.setModeTitle(false);
-    window.show();
-    QCOMPARE(state(window), kRemovalTitle + ", install button hidden enabled, window shown");
-    for (int i = 1; i <= 40; ++i)
-        window.addLogLine(QStringLiteral("line %1").arg(i), 0);
-    window.setModeTitle(true);
-    QCOMPARE(state(window), kInstallTitle + ", install button shown enabled, window shown");
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QScrollBar* scrollBar = pane(window)->verticalScrollBar();
-    QVERIFY(scrollBar->maximum() > 0);
-    QCOMPARE(scrollBar->value(), scrollBar->maximum());
-}
-
-void MainWindowTest::startUpChoice_data()
-{
-    QTest::addColumn<bool>("marker");
-    QTest::addColumn<int>("button");
-    QTest::addColumn<int>("exitCode"); // -1: the caller shows the window and goes on
-    QTest::addColumn<QString>("after");
-    const QString asBuilt = kFormTitle + ", install button shown enabled, window hidden";
-    QTest::newRow("without the marker nothing is asked") << false << 0 << -1 << asBuilt;
-    QTest::newRow("answering No ends at once with exit code 0")
-        << true << int(QMessageBox::No) << 0 << asBuilt;
-    QTest::newRow("closing the question with Escape ends at once with exit code 0")
-        << true << int(QMessageBox::NoButton) << 0 << asBuilt;
-    QTest::newRow("answering Yes removes in removal mode, then offers a fresh install")
-        << true << int(QMessageBox::Yes) << 0
-        << kInstallTitle + ", install button shown enabled, window shown";
-}
-
-void MainWindowTest::startUpChoice()
-{
-    QFETCH(bool, marker);
-    QFETCH(int, button);
-    QFETCH(int, exitCode);
-    QFETCH(QString, after);
-    TestHost host(QStringLiteral("x86_64"), true);
-    QVERIFY2(host.isReady(), qPrintable(host.error()));
-    if (marker)
-        InstallationEngine(host.facts(), nullptr).install();
-    VexorKCryptoProInstaller window(host.facts());
-    // Every line of a removal arrives in removal mode; once the event loop
-    // runs, look, and end it with the close button.
-    QStringList duringRemoval;
-    QString inEventLoop;
-    connect(pane(window), &QPlainTextEdit::textChanged, &window, [&] {
-        duringRemoval << state(window);
-        if (pane(window)->document()->lastBlock().text() == "Удаление прошло успешно.")
-            QTimer::singleShot(0, &window, [&] {
-                inEventLoop = state(window);
-                QTest::mouseClick(window.findChild<QPushButton*>("closeButton"), Qt::LeftButton);
-            });
-    });
-    // Fires only when the click did not end the loop.
-    QTimer::singleShot(20000, &window, [] { QCoreApplication::exit(99); });
-    QString seen;
-    answerNextBox(QMessageBox::StandardButton(button), &seen);
-    QCOMPARE(ModeSelection::run(window).value_or(-1), exitCode);
-    QCoreApplication::processEvents();
-    QCOMPARE(seen, marker ? kBoxTitle + "|Quellon Vexor K для Крипто Про уже установлено! Удалить?"
-                          : QString());
-    QCOMPARE(inEventLoop.isEmpty() ? state(window) : inEventLoop, after);
-    QVERIFY(inEventLoop.isEmpty() || !window.isVisible());
-    QCOMPARE(duringRemoval.size(), button == QMessageBox::Yes ? 22 : 0);
-    duringRemoval.removeDuplicates();
-    QCOMPARE(duringRemoval.join(QString()),
-             duringRemoval.isEmpty()
-                 ? QString()
-                 : kRemovalTitle + ", install button hidden enabled, window shown");
-    QCOMPARE(isInstalled(), marker && button != QMessageBox::Yes);
-}
 
 QTEST_MAIN(MainWindowTest)
 #include "MainWindowTest.moc"
