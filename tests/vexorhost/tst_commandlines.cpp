@@ -1,6 +1,4 @@
 #include "ScenarioTable.h"
-#include "SimulatedHost.h"
-#include "WinApi.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -28,8 +26,7 @@
 //   file FILE CODING     mark), utf-8, each with CRLF, or utf-8-lf; file: FILE
 //                        holds exactly those bytes
 //   same FILE FILE       both exist and hold the same bytes
-//   dir PATH, missing PATH, queue PATH [TARGET [replace]]   PATH is a folder,
-//                        is not there; queued with MoveFileExW for the restart
+//   dir PATH, missing PATH   PATH is a folder, is not there
 struct Step
 {
     QString kind, text;
@@ -210,19 +207,6 @@ class TestCommandLines : public QObject
             return QFileInfo(file).isDir() ? QString() : "not a folder";
         if (step.kind == "missing")
             return QFileInfo::exists(file) ? "it is there" : QString();
-        if (step.kind == "queue") {
-            const QString target = arguments.value(1);
-            return SimulatedHost::use(m_host) &&
-                           MoveFileExW(reinterpret_cast<LPCWSTR>(file.utf16()),
-                                       target.isEmpty() ? nullptr
-                                                        : reinterpret_cast<LPCWSTR>(target.utf16()),
-                                       MOVEFILE_DELAY_UNTIL_REBOOT |
-                                           (arguments.value(2) == "replace"
-                                                ? MOVEFILE_REPLACE_EXISTING
-                                                : 0))
-                       ? QString()
-                       : "not queued";
-        }
         return "unknown step";
     }
 

@@ -3,6 +3,7 @@
 #include "Platform.h"
 #include "RegCommand.h"
 #include "SimulatedHost.h"
+#include "WinApi.h"
 
 #include <QFileInfo>
 
@@ -40,6 +41,8 @@ int HostCommand::run(const QStringList& arguments, QTextStream& out, QTextStream
         return RegCommand::run(rest, out, err);
     if (command == QLatin1String("create"))
         return create(rest, out, err);
+    if (command == QLatin1String("queue"))
+        return queue(rest, out, err);
     if (!rest.isEmpty() &&
         (command == QLatin1String("info") || command == QLatin1String("pending") ||
          command == QLatin1String("restart"))) {
@@ -71,6 +74,7 @@ void HostCommand::usage(QTextStream& stream)
               "  create [--arch x86_64|arm64|i386] [--with-csp]\n"
               "                                              make the host in VEXOR_HOST_DIR\n"
               "  info                                        architecture, folders, environment\n"
+              "  queue FILE [NEW_NAME] [--replace]           delete or rename FILE at restart\n"
               "  pending                                     file operations queued for restart\n"
               "  restart                                     carry the queued operations out\n"
               "  reg query|add|delete|export|import ...      as Windows' reg.exe\n";
@@ -151,6 +155,31 @@ int HostCommand::pending(QTextStream& out, QTextStream& err)
         else
             out << "rename " << path << " -> " << target << '\n';
     }
+    return exitSuccess;
+}
+
+// As a program queues with MoveFileExW: the file is deleted, or renamed, at
+// the next restart.
+int HostCommand::queue(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    QStringList paths = arguments;
+    const bool replace = paths.removeAll(QStringLiteral("--replace")) > 0;
+    if (paths.isEmpty() || paths.size() > 2) {
+        err << "vexor-host queue: name the file, and its new name for a rename\n";
+        return exitUsage;
+    }
+    if (!hostIsUsable(err))
+        return exitFailure;
+    const QString file = QFileInfo(paths[0]).absoluteFilePath();
+    const QString target = paths.size() > 1 ? QFileInfo(paths[1]).absoluteFilePath() : QString();
+    const DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(reinterpret_cast<LPCWSTR>(file.utf16()),
+                     target.isEmpty() ? nullptr : reinterpret_cast<LPCWSTR>(target.utf16()),
+                     flags)) {
+        err << "vexor-host queue: " << Platform::errorText(long(GetLastError())) << '\n';
+        return exitFailure;
+    }
+    out << (target.isEmpty() ? "delete " + file : "rename " + file + " -> " + target) << '\n';
     return exitSuccess;
 }
 

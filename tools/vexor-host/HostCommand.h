@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <QTextStream>
 
-// The vexor-host command line: create, info, pending and restart on the
+// The vexor-host command line: create, info, queue, pending and restart on the
 // host named by VEXOR_HOST_DIR, and "reg" handed to RegCommand.
 class HostCommand
 {
@@ -14,6 +14,7 @@ public:
 private:
     static int create(const QStringList& arguments, QTextStream& out, QTextStream& err);
     static int info(QTextStream& out, QTextStream& err);
+    static int queue(const QStringList& arguments, QTextStream& out, QTextStream& err);
     static int pending(QTextStream& out, QTextStream& err);
     static int restart(QTextStream& out, QTextStream& err);
     static void usage(QTextStream& stream);
