@@ -57,7 +57,7 @@ struct Figures
 bool populate(const QString& folder, int values)
 {
     HostDatabase db;
-    if (db.open(folder + QStringLiteral("/registry.db"), false) != ERROR_SUCCESS)
+    if (db.open(folder + QStringLiteral("/registry.db")) != ERROR_SUCCESS)
         return false;
     HostDatabase::Transaction transaction(db, true);
     RegistryStore store(db);

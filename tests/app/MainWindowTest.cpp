@@ -7,6 +7,7 @@
 
 #include "InstalledMarker.h"
 #include "ModeSelection.h"
+#include "SimulatedHost.h"
 #include "TestHost.h"
 #include "VexorKCryptoProInstaller.h"
 
@@ -81,9 +82,20 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<TestHost> m_host;
+
 private slots:
+    // A host of its own for each test, so that the window starts without a
+    // red line about the host.
+    void init()
+    {
+        m_host = std::make_unique<TestHost>(QStringLiteral("x86_64"), true);
+        QVERIFY2(m_host->isReady(), qPrintable(m_host->error()));
+    }
+
     void cleanup()
     {
+        m_host.reset();
         if (QFileInfo(logPath()).isDir())
             QDir(logPath()).removeRecursively();
     }
@@ -136,6 +148,18 @@ private slots:
         QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown\nalso shown"));
     }
 
+    void aFolderWithoutAHostIsTheFirstRedLine()
+    {
+        const QString folder = SimulatedHost::folder() + QStringLiteral("/typo");
+        SimulatedHost::use(folder);
+        VexorKCryptoProInstaller window;
+        const QTextBlock first = pane(window)->document()->firstBlock();
+        QCOMPARE(first.text(),
+                 "there is no host in " + folder + " (make one with: vexor-host create)");
+        QVERIFY(isRed(first));
+        QVERIFY(!QFileInfo::exists(folder));
+    }
+
     void startUpChoice_data()
     {
         QTest::addColumn<bool>("marker");
@@ -159,11 +183,9 @@ private slots:
         QFETCH(int, button);
         QFETCH(int, exitCode);
         QFETCH(QString, after);
-        TestHost host(QStringLiteral("x86_64"), true);
-        QVERIFY2(host.isReady(), qPrintable(host.error()));
         if (marker)
-            InstallationEngine(host.facts(), nullptr).install();
-        VexorKCryptoProInstaller window(host.facts());
+            InstallationEngine(m_host->facts(), nullptr).install();
+        VexorKCryptoProInstaller window(m_host->facts());
         // Every line of a removal arrives in removal mode; once the event loop
         // runs, look, and end it with the close button. The removal runs
         // without returning to the event loop: the returning install button

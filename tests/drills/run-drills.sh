@@ -1,6 +1,8 @@
 #!/bin/sh
 # Drills of the simulated host through its own tool, every command a process
 # of its own, as the installer and reg.exe are:
+#   - the first use of a folder by several processes at once: every create
+#     succeeds, and a write either finds no host yet or is kept;
 #   - two writers at once: every value and every queued file of both is kept;
 #   - a writer killed (SIGKILL) at a random moment, ROUNDS times: every
 #     acknowledged write is there whole, at most one more, and the host opens.
@@ -58,6 +60,27 @@ check() {
     [ "$queued" -le "$values" ] && [ "$queued" -ge $((values - 1)) ] ||
         fail "$1: $queued queued files for $values values"
 }
+
+round=1
+while [ $round -le $rounds ]; do
+    export VEXOR_HOST_DIR="$work/first$round"
+    for n in 1 2 3 4; do
+        "$tool" create >"$work/create$n" 2>&1 &
+        "$tool" reg add "HKLM\\SOFTWARE\\First" /v "v$n" /d "$n" /f >"$work/add$n" 2>&1 &
+    done
+    wait
+    for n in 1 2 3 4; do
+        grep -q "^Architecture: x86_64" "$work/create$n" || fail "a create at once: $(cat "$work/create$n")"
+        if grep -q "^ERROR" "$work/add$n"; then
+            grep -q "^ERROR: there is no host in" "$work/add$n" || fail "a write at once: $(cat "$work/add$n")"
+        else
+            "$tool" reg query "HKLM\\SOFTWARE\\First" /v "v$n" >/dev/null || fail "v$n was acknowledged, and lost"
+        fi
+    done
+    round=$((round + 1))
+done
+echo "first use by eight processes at once: $rounds rounds, every create made one host"
+export VEXOR_HOST_DIR="$work/host"
 
 count=150
 sh "$0" "$tool" --writer first $count >/dev/null &

@@ -19,11 +19,6 @@ constexpr int exitUsage = 2;
 // missing host is not made behind the user's back.
 bool hostIsUsable(QTextStream& err)
 {
-    if (!QFileInfo::exists(SimulatedHost::databasePath())) {
-        err << "vexor-host: there is no host in " << SimulatedHost::folder()
-            << " (make one with: vexor-host create)\n";
-        return false;
-    }
     const QString problem = Platform::hostProblem();
     if (problem.isEmpty())
         return true;

@@ -1,10 +1,15 @@
 #include "HostDatabase.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+#include <QUuid>
 
+#include <cerrno>
 #include <cstring>
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,20 +60,13 @@ void HostDatabase::close()
     connection = nullptr;
 }
 
-LONG HostDatabase::open(const QString& path, bool createIfMissing)
+LONG HostDatabase::connect(const QString& path, const QByteArray& name, int flags)
 {
     close();
     databasePath = path;
     lastProblem.clear();
-    const bool exists = QFileInfo::exists(path);
-    if (!exists && !createIfMissing) {
-        lastProblem = QStringLiteral("host database %1 does not exist").arg(path);
-        return ERROR_REGISTRY_IO_FAILED;
-    }
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (createIfMissing)
-        flags |= SQLITE_OPEN_CREATE;
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &connection, flags, nullptr);
+    const int rc =
+        sqlite3_open_v2(name.constData(), &connection, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const LONG code = fail(rc);
         close();
@@ -78,13 +76,37 @@ LONG HostDatabase::open(const QString& path, bool createIfMissing)
     sqlite3_busy_timeout(connection, busyTimeoutMs);
     // A process killed mid-call loses nothing committed with WAL and NORMAL
     // sync: the commit is in the log file before the call returns.
-    if (LONG code = execute("PRAGMA synchronous=NORMAL"); code != ERROR_SUCCESS) {
+    const LONG code = execute("PRAGMA synchronous=NORMAL");
+    if (code != ERROR_SUCCESS)
         close();
-        return code;
+    return code;
+}
+
+LONG HostDatabase::open(const QString& path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    if (!QFileInfo::exists(path)) {
+        close();
+        databasePath = path;
+        lastProblem = QStringLiteral("host database %1 does not exist").arg(path);
+        return ERROR_REGISTRY_IO_FAILED;
     }
-    LONG code = checkSchema();
-    if (code == ERROR_FILE_NOT_FOUND)
-        code = createIfMissing ? createSchema() : ERROR_REGISTRY_CORRUPT;
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    LONG code = ERROR_SUCCESS;
+    if (::access(file.constData(), W_OK) == 0 && ::access(folder.constData(), W_OK) == 0) {
+        code = connect(path, file, SQLITE_OPEN_READWRITE);
+    } else if (QFileInfo::exists(path + QStringLiteral("-wal"))) {
+        // Commits still in the log: only a reading connection sees them.
+        code = connect(path, file, SQLITE_OPEN_READONLY);
+    } else {
+        // Everything is in the file itself; immutable reads it without the
+        // shared-memory file a reader would otherwise leave behind.
+        code =
+            connect(path, QUrl::fromLocalFile(path).toEncoded() + QByteArrayLiteral("?immutable=1"),
+                    SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
+    if (code == ERROR_SUCCESS)
+        code = checkSchema();
     if (code != ERROR_SUCCESS) {
         if (lastProblem.isEmpty())
             lastProblem =
@@ -94,17 +116,54 @@ LONG HostDatabase::open(const QString& path, bool createIfMissing)
     return code;
 }
 
-// ERROR_FILE_NOT_FOUND for a database without any table (a new one).
+LONG HostDatabase::create(const QString& path, const std::function<LONG(HostDatabase&)>& setUp,
+                          QString* problem)
+{
+    if (QFileInfo::exists(path))
+        return ERROR_SUCCESS;
+    const QString building =
+        path + QStringLiteral(".new-") + QUuid::createUuid().toString(QUuid::Id128);
+    HostDatabase db;
+    LONG code = db.connect(building, QFile::encodeName(building),
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // WAL lets readers go on while one process writes; it is a property of
+    // the file and stays set for every later connection.
+    if (code == ERROR_SUCCESS)
+        code = db.execute("PRAGMA journal_mode=WAL");
+    if (code == ERROR_SUCCESS) {
+        Transaction transaction(db, true);
+        code = transaction.beginError();
+        for (const char* sql : schemaStatements) {
+            if (code == ERROR_SUCCESS)
+                code = db.execute(sql);
+        }
+        if (code == ERROR_SUCCESS) {
+            Statement format(db, "INSERT INTO host_meta(name, value) VALUES('format', ?)");
+            format.bindText(1, QLatin1String(schemaFormat));
+            code = format.step();
+        }
+        if (code == ERROR_SUCCESS)
+            code = setUp(db);
+        if (code == ERROR_SUCCESS)
+            code = transaction.commit();
+    }
+    *problem = db.problem();
+    // Closing the only connection folds the log into the file.
+    db.close();
+    if (code == ERROR_SUCCESS &&
+        ::link(QFile::encodeName(building).constData(), QFile::encodeName(path).constData()) != 0 &&
+        errno != EEXIST) {
+        *problem = QStringLiteral("cannot make the host database %1: %2")
+                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        code = ERROR_REGISTRY_IO_FAILED;
+    }
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(building + QLatin1String(suffix));
+    return code;
+}
+
 LONG HostDatabase::checkSchema()
 {
-    bool hasRow = false;
-    {
-        Statement tables(*this, "SELECT count(*) FROM sqlite_master");
-        if (LONG code = tables.step(&hasRow); code != ERROR_SUCCESS)
-            return code;
-        if (tables.integer(0) == 0)
-            return ERROR_FILE_NOT_FOUND;
-    }
     sqlite3_stmt* raw = nullptr;
     int rc = sqlite3_prepare_v2(connection, "SELECT value FROM host_meta WHERE name='format'", -1,
                                 &raw, nullptr);
@@ -129,28 +188,6 @@ LONG HostDatabase::checkSchema()
         return ERROR_REGISTRY_CORRUPT;
     }
     return ERROR_SUCCESS;
-}
-
-LONG HostDatabase::createSchema()
-{
-    // WAL lets readers go on while one process writes; it is a property of
-    // the file and stays set for every later connection.
-    if (LONG code = execute("PRAGMA journal_mode=WAL"); code != ERROR_SUCCESS)
-        return code;
-    Transaction transaction(*this, true);
-    if (transaction.beginError() != ERROR_SUCCESS)
-        return transaction.beginError();
-    for (const char* sql : schemaStatements) {
-        if (LONG code = execute(sql); code != ERROR_SUCCESS)
-            return code;
-    }
-    {
-        Statement format(*this, "INSERT OR IGNORE INTO host_meta(name, value) VALUES('format', ?)");
-        format.bindText(1, QLatin1String(schemaFormat));
-        if (LONG code = format.step(); code != ERROR_SUCCESS)
-            return code;
-    }
-    return transaction.commit();
 }
 
 sqlite3_stmt* HostDatabase::prepare(const char* sql, LONG* error)
@@ -209,7 +246,15 @@ LONG HostDatabase::fail(int sqliteCode)
 {
     const QString detail = connection ? QString::fromUtf8(sqlite3_errmsg(connection))
                                       : QString::fromUtf8(sqlite3_errstr(sqliteCode));
-    lastProblem = QStringLiteral("host database %1: %2").arg(databasePath, detail);
+    if ((sqliteCode & 0xff) == SQLITE_BUSY)
+        lastProblem = QStringLiteral("host database %1 is busy: another process holds its lock")
+                          .arg(databasePath);
+    else if ((sqliteCode & 0xff) == SQLITE_READONLY)
+        lastProblem = QStringLiteral("host database %1 is read-only: its file or folder cannot be "
+                                     "written")
+                          .arg(databasePath);
+    else
+        lastProblem = QStringLiteral("host database %1: %2").arg(databasePath, detail);
     lastFailure = sqliteCode;
     switch (sqliteCode & 0xff) {
     case SQLITE_CORRUPT:

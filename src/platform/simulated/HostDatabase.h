@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <unordered_map>
 
 struct sqlite3;
@@ -25,9 +26,16 @@ public:
     HostDatabase(const HostDatabase&) = delete;
     HostDatabase& operator=(const HostDatabase&) = delete;
 
-    // Opens the database at path. With createIfMissing a missing (or empty)
-    // database gets the schema; otherwise a missing file is an error.
-    LONG open(const QString& path, bool createIfMissing);
+    // Opens the database of a host that exists. One whose file or folder
+    // cannot be written is opened to read only, leaving no file beside it;
+    // a write to it then fails as a read-only host's.
+    LONG open(const QString& path);
+    // Makes the database at path, unless one is there, with the schema and
+    // what setUp writes. It is built under a name of its own and linked into
+    // place in one step, so no process ever sees a half-made host; of two
+    // processes making it at once, the first to link it wins.
+    static LONG create(const QString& path, const std::function<LONG(HostDatabase&)>& setUp,
+                       QString* problem);
     void close();
     bool isOpen() const { return connection != nullptr; }
     QString path() const { return databasePath; }
@@ -64,7 +72,7 @@ public:
     static constexpr qint64 usersId = 4;
 
 private:
-    LONG createSchema();
+    LONG connect(const QString& path, const QByteArray& name, int flags);
     LONG checkSchema();
     // The cache behind prepare(); a failure is left for the caller to record.
     sqlite3_stmt* cached(const char* sql, int* rc);

@@ -42,14 +42,14 @@ LONG HostSession::database(HostDatabase** result)
     if (db.isOpen())
         return ERROR_SUCCESS;
     const QString path = databasePath(folder());
+    // Only vexor-host create makes a host: a mistyped folder must not become
+    // a new, empty machine that seems to work.
     if (!QFileInfo::exists(path)) {
-        QString error;
-        if (!SimulatedHost::create(folder(), SimulatedHost::CreateOptions(), &error)) {
-            openProblem = error;
-            return ERROR_REGISTRY_IO_FAILED;
-        }
+        openProblem = QStringLiteral("there is no host in %1 (make one with: vexor-host create)")
+                          .arg(folder());
+        return ERROR_REGISTRY_IO_FAILED;
     }
-    const LONG code = db.open(path, false);
+    const LONG code = db.open(path);
     openProblem = db.problem();
     return code;
 }

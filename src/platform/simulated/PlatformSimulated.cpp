@@ -11,9 +11,8 @@ void Platform::initializeProcess()
 {
     HostSession& session = HostSession::instance();
     std::lock_guard<std::recursive_mutex> guard(session.mutex());
-    // A host folder without a database stays untouched until the first
-    // registry call, so that a test may still make it with another
-    // architecture.
+    // A folder without a host is left alone: the first registry call
+    // reports it.
     if (!QFileInfo::exists(HostSession::databasePath(session.folder())))
         return;
     HostDatabase* db = nullptr;

@@ -234,20 +234,24 @@ bool SimulatedHost::create(const QString& folder, const CreateOptions& options, 
     if (!QDir().mkpath(absolute))
         return failWith(QStringLiteral("cannot make the host folder %1").arg(absolute));
 
+    const QString path = HostSession::databasePath(absolute);
+    QString problem;
+    if (LONG code = HostDatabase::create(
+            path, [&](HostDatabase& db) { return layOutHost(db, absolute, options.architecture); },
+            &problem);
+        code != ERROR_SUCCESS)
+        return failWith(problem.isEmpty() ? QStringLiteral("registry error %1").arg(code)
+                                          : problem);
     HostDatabase db;
-    if (LONG code = db.open(HostSession::databasePath(absolute), true); code != ERROR_SUCCESS)
+    if (LONG code = db.open(path); code != ERROR_SUCCESS)
         return failWith(describe(db, code));
     HostDatabase::Transaction transaction(db, true);
     if (transaction.beginError() != ERROR_SUCCESS)
         return failWith(describe(db, transaction.beginError()));
     const QString existing = metaValue(db, QStringLiteral("architecture"));
-    if (!existing.isEmpty() && existing != options.architecture)
+    if (existing != options.architecture)
         return failWith(
             QStringLiteral("the host in %1 already exists as an %2 host").arg(absolute, existing));
-    if (existing.isEmpty()) {
-        if (LONG code = layOutHost(db, absolute, options.architecture); code != ERROR_SUCCESS)
-            return failWith(describe(db, code));
-    }
     QStringList folders = {programFiles64(absolute), driveFolder(absolute) + "/windows"};
     if (hasWow64(options.architecture))
         folders.append(programFiles32(absolute, options.architecture));
