@@ -202,22 +202,39 @@ private slots:
             QCOMPARE(fileBytes(database), before);
     }
 
+    void aWriteWaitsForAnotherProcessHoldingTheLock_data()
+    {
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<LONG>("result");
+        QTest::newRow("released within the wait: the write goes through") << 200 << ERROR_SUCCESS;
+        QTest::newRow("held past the wait: the write fails, the host is busy")
+            << 1500 << ERROR_REGISTRY_IO_FAILED;
+    }
+
     void aWriteWaitsForAnotherProcessHoldingTheLock()
     {
+        QFETCH(int, holdMs);
+        QFETCH(LONG, result);
+        qputenv("VEXOR_HOST_BUSY_TIMEOUT_MS", "1000");
+        SimulatedHost::use(SimulatedHost::folder());
+        qunsetenv("VEXOR_HOST_BUSY_TIMEOUT_MS");
         HostDatabase other;
         QCOMPARE(other.open(SimulatedHost::databasePath()), ERROR_SUCCESS);
         HostDatabase::Transaction holding(other, true);
         QCOMPARE(holding.beginError(), ERROR_SUCCESS);
         LONG released = ERROR_INVALID_HANDLE;
         std::thread releaser([&] {
-            QThread::msleep(200);
+            QThread::msleep(holdMs);
             released = holding.commit();
         });
         const LONG code = created("Software\\Race");
         releaser.join();
         QCOMPARE(released, ERROR_SUCCESS);
-        QCOMPARE(code, ERROR_SUCCESS);
-        QCOMPARE(Platform::hostProblem(), QString());
+        QCOMPARE(code, result);
+        QCOMPARE(Platform::hostProblem(), result
+                                              ? "host database " + SimulatedHost::databasePath() +
+                                                    " is busy: another process holds its lock"
+                                              : QString());
     }
 };
 

@@ -23,10 +23,14 @@
 //                        both exit with the code of [n] and show the same key
 //                        and value lines
 //   write FILE CODING    the "| text" lines into FILE: utf-16 (with its byte-order
-//   file FILE CODING     mark), utf-8, each with CRLF, or utf-8-lf; file: FILE
+//   file FILE CODING     mark; utf-16-cut without its last byte), utf-8, each
+//                        with CRLF, or utf-8-lf; file: FILE
 //                        holds exactly those bytes
 //   same FILE FILE       both exist and hold the same bytes
 //   dir PATH, missing PATH   PATH is a folder, is not there
+//   chmod MODE PATH      the permissions change
+// A command line starting with "unprivileged" runs without root's override
+// of file permissions.
 struct Step
 {
     QString kind, text;
@@ -63,10 +67,11 @@ class TestCommandLines : public QObject
     {
         const QString end = coding == "utf-8-lf" ? "\n" : "\r\n";
         const QString text = lines.isEmpty() ? QString() : lines.join(end) + end;
-        if (coding != "utf-16")
+        if (!coding.startsWith("utf-16"))
             return text.toUtf8();
-        return "\xff\xfe" +
-               QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        // utf-16-cut: the last byte is missing.
+        return "\xff\xfe" + QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                                       text.size() * 2 - (coding == "utf-16-cut"));
     }
 
     static QByteArray read(const QString& name)
@@ -98,9 +103,15 @@ class TestCommandLines : public QObject
                (closed && !lines.isEmpty() ? "\n" : "");
     }
 
-    Run execute(const QString& program, QStringList arguments, QProcessEnvironment environment,
+    Run execute(QString program, QStringList arguments, QProcessEnvironment environment,
                 const QStringList& input = {})
     {
+        // Without the override of file permissions root has, as a user would run it.
+        if (arguments.value(0) == "unprivileged") {
+            arguments[0] = program;
+            arguments = QStringList{"--bounding-set", "-dac_override,-dac_read_search"} + arguments;
+            program = "setpriv";
+        }
         while (!arguments.isEmpty() &&
                QRegularExpression("^[A-Z_]+=").match(arguments[0]).hasMatch()) {
             const QString assignment = arguments.takeFirst();
@@ -207,6 +218,10 @@ class TestCommandLines : public QObject
             return QFileInfo(file).isDir() ? QString() : "not a folder";
         if (step.kind == "missing")
             return QFileInfo::exists(file) ? "it is there" : QString();
+        if (step.kind == "chmod")
+            return QProcess::execute("chmod", {arguments.value(0), path(arguments.value(1))}) == 0
+                       ? QString()
+                       : "chmod failed";
         return "unknown step";
     }
 

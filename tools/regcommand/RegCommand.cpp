@@ -174,10 +174,13 @@ int RegCommand::invalidKeyName(const QString& operation)
 
 int RegCommand::registryError(LONG code)
 {
+    // A host that cannot be read or written (busy, read-only, damaged) says
+    // why; the result code alone would only say that the registry failed.
+    const QString problem = Platform::hostProblem();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
         m_err << notFoundText << "\n";
     else
-        m_err << "ERROR: " << Platform::errorText(code) << "\n";
+        m_err << "ERROR: " << (problem.isEmpty() ? Platform::errorText(code) : problem) << "\n";
     return 1;
 }
 

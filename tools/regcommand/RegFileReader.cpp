@@ -5,6 +5,10 @@
 #include <QStringList>
 #include <QTextCodec>
 
+namespace {
+constexpr int maxKeyDepth = 512;
+}
+
 QString RegFileReader::decode(const QByteArray& file)
 {
     if (file.startsWith("\xff\xfe")) {
@@ -60,7 +64,7 @@ bool RegFileReader::parseHexData(const QString& text, QByteArray* data)
     for (const QString& part : compact.split(QLatin1Char(','))) {
         bool ok = false;
         const uint byte = part.toUInt(&ok, 16);
-        if (!ok || part.size() > 2 || byte > 0xff)
+        if (!ok || part.size() != 2 || byte > 0xff)
             return false;
         bytes.append(char(byte));
     }
@@ -77,6 +81,10 @@ bool RegFileReader::parseValueLine(const QString& line, bool unicodeFile, Change
         position = 1;
     } else if (!parseQuoted(line, &position, &name)) {
         *error = QStringLiteral("a value name must be \"quoted\" or @");
+        return false;
+    } else if (name.contains(QChar(0))) {
+        // The registry would take the name only up to the NUL.
+        *error = QStringLiteral("a value name cannot hold a NUL character");
         return false;
     }
     while (position < line.size() && line[position].isSpace())
@@ -97,6 +105,10 @@ bool RegFileReader::parseValueLine(const QString& line, bool unicodeFile, Change
         QString text;
         if (!parseQuoted(data, &quotedEnd, &text) || !data.mid(quotedEnd).trimmed().isEmpty()) {
             *error = QStringLiteral("the string is not closed by a quote");
+            return false;
+        }
+        if (text.contains(QChar(0))) {
+            *error = QStringLiteral("a string cannot hold a NUL character (write it as hex(1))");
             return false;
         }
         change->type = REG_SZ;
@@ -167,6 +179,11 @@ bool RegFileReader::parse(const QByteArray& file, QList<Change>* changes, QStrin
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
     }
+    if (file.startsWith("\xff\xfe") && file.size() % 2) {
+        *error =
+            QStringLiteral("line %1: the file ends in half a UTF-16 character").arg(lines.size());
+        return false;
+    }
     int index = 0;
     while (index < lines.size() && lines[index].trimmed().isEmpty())
         ++index;
@@ -177,7 +194,7 @@ bool RegFileReader::parse(const QByteArray& file, QList<Change>* changes, QStrin
     } else if (signature != QLatin1String("Windows Registry Editor Version 5.00")) {
         *error = QStringLiteral("line %1: not a registry file (it must begin with "
                                 "\"Windows Registry Editor Version 5.00\" or \"REGEDIT4\")")
-                     .arg(index + 1);
+                     .arg(qMin(index, lines.size() - 1) + 1);
         return false;
     }
 
@@ -196,6 +213,10 @@ bool RegFileReader::parse(const QByteArray& file, QList<Change>* changes, QStrin
         }
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
+        if (line.contains(QChar(0))) {
+            *error = QStringLiteral("line %1: a NUL character").arg(lineNumber);
+            return false;
+        }
         if (line.startsWith(QLatin1Char('['))) {
             if (!line.endsWith(QLatin1Char(']'))) {
                 *error = QStringLiteral("line %1: a key line must end with ']'").arg(lineNumber);
@@ -209,6 +230,13 @@ bool RegFileReader::parse(const QByteArray& file, QList<Change>* changes, QStrin
             if (!change.key.parse(name) || (remove && change.key.subKey().isEmpty())) {
                 *error =
                     QStringLiteral("line %1: invalid key name \"%2\"").arg(lineNumber).arg(name);
+                return false;
+            }
+            // Windows keeps keys at most 512 levels deep.
+            if (change.key.subKey().count(QLatin1Char('\\')) >= maxKeyDepth) {
+                *error = QStringLiteral("line %1: a key deeper than %2 levels")
+                             .arg(lineNumber)
+                             .arg(maxKeyDepth);
                 return false;
             }
             change.kind = remove ? Change::DeleteKey : Change::CreateKey;

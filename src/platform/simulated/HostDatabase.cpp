@@ -19,7 +19,13 @@ constexpr const char* schemaFormat = "1";
 
 // Long enough that concurrent installers and tools wait for each other
 // instead of failing; short enough that a stuck writer is reported.
-constexpr int busyTimeoutMs = 30000;
+// VEXOR_HOST_BUSY_TIMEOUT_MS sets another wait, in milliseconds.
+int busyTimeoutMs()
+{
+    bool ok = false;
+    const int named = qEnvironmentVariableIntValue("VEXOR_HOST_BUSY_TIMEOUT_MS", &ok);
+    return ok && named >= 0 ? named : 30000;
+}
 
 const char* const schemaStatements[] = {
     "CREATE TABLE IF NOT EXISTS host_meta(name TEXT PRIMARY KEY, value TEXT NOT NULL)",
@@ -73,7 +79,7 @@ LONG HostDatabase::connect(const QString& path, const QByteArray& name, int flag
         return code;
     }
     sqlite3_extended_result_codes(connection, 1);
-    sqlite3_busy_timeout(connection, busyTimeoutMs);
+    sqlite3_busy_timeout(connection, busyTimeoutMs());
     // A process killed mid-call loses nothing committed with WAL and NORMAL
     // sync: the commit is in the log file before the call returns.
     const LONG code = execute("PRAGMA synchronous=NORMAL");
