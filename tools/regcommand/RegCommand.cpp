@@ -487,7 +487,11 @@ int RegCommand::remove(const QStringList& arguments)
 // removed is the one the view shows.
 LONG RegCommand::deleteKey(const RegKeyPath& path)
 {
+    // A hive root (a key right below HKLM or HKU) stays, as on Windows, and
+    // nothing below it is deleted on the way to finding that out.
     const int split = path.subKey().lastIndexOf(QLatin1Char('\\'));
+    if (split < 0 && (path.root() == HKEY_LOCAL_MACHINE || path.root() == HKEY_USERS))
+        return ERROR_ACCESS_DENIED;
     RegKey parent;
     LONG result = parent.open(path.root(), split < 0 ? QString() : path.subKey().left(split),
                               KEY_READ | m_view);

@@ -235,7 +235,9 @@ LONG RegistryStore::hasSubKeys(qint64 key, bool* result)
 
 LONG RegistryStore::deleteKey(const KeyRow& key)
 {
-    if (key.parent == 0)
+    // The predefined keys and the hive roots right below HKLM and HKU stay.
+    if (key.parent == 0 || key.parent == HostDatabase::localMachineId ||
+        key.parent == HostDatabase::usersId)
         return ERROR_ACCESS_DENIED;
     bool children = false;
     if (LONG code = hasSubKeys(key.id, &children); code != ERROR_SUCCESS)
