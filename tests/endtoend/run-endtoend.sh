@@ -50,8 +50,12 @@ Program Files/Crypto Pro/CSP'
 case $side in
 host)
     tool=$3
+    # The installer runs on a copy: a copied host is a host of its own, and
+    # nothing may reach the folder it was made in.
+    VEXOR_HOST_DIR="$work/original" "$tool" create --with-csp >/dev/null ||
+        fail "cannot make the simulated host"
+    cp -a "$work/original" "$work/host" || fail "cannot copy the simulated host"
     export VEXOR_HOST_DIR="$work/host"
-    "$tool" create --with-csp >/dev/null || fail "cannot make the simulated host"
     drive="$VEXOR_HOST_DIR/drive_c"
     reg() { "$tool" reg "$@"; }
     start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec "./$name" >"$work/out" 2>&1) & pid=$!; }
@@ -220,6 +224,9 @@ for answer in No Yes; do
     report "answered $answer" | normalize >>"$transcript"
 done
 
+if [ "$side" = host ] && [ -n "$(find "$work/original" -name vexor.dll)" ]; then
+    fail "the installer wrote into the folder its host was copied from"
+fi
 if [ -z "$expected" ]; then
     cat "$transcript"
 elif ! diff -u "$expected" "$transcript"; then

@@ -29,6 +29,7 @@
 //   same FILE FILE       both exist and hold the same bytes
 //   dir PATH, missing PATH   PATH is a folder, is not there
 //   chmod MODE PATH      the permissions change
+//   copy PATH PATH       cp -a
 // A command line starting with "unprivileged" runs without root's override
 // of file permissions.
 struct Step
@@ -218,6 +219,10 @@ class TestCommandLines : public QObject
             return QFileInfo(file).isDir() ? QString() : "not a folder";
         if (step.kind == "missing")
             return QFileInfo::exists(file) ? "it is there" : QString();
+        if (step.kind == "copy")
+            return QProcess::execute("cp", {"-a", file, path(arguments.value(1))}) == 0
+                       ? QString()
+                       : "cp failed";
         if (step.kind == "chmod")
             return QProcess::execute("chmod", {arguments.value(0), path(arguments.value(1))}) == 0
                        ? QString()

@@ -59,6 +59,7 @@ void HostSession::switchTo(const QString& folder)
     db.close();
     handles.clear();
     cachedArchitecture.clear();
+    cachedOrigin.reset();
     openProblem.clear();
     currentFolder = QDir::cleanPath(QDir(folder).absolutePath());
     folderChosen = true;
@@ -68,6 +69,7 @@ void HostSession::reopen()
 {
     db.close();
     cachedArchitecture.clear();
+    cachedOrigin.reset();
     openProblem.clear();
 }
 
@@ -93,6 +95,29 @@ QString HostSession::architecture()
     // A host that cannot be read answers as the usual 64-bit machine; its
     // registry calls report the real problem.
     return cachedArchitecture.isEmpty() ? QStringLiteral("x86_64") : cachedArchitecture;
+}
+
+QString HostSession::relocated(const QString& path)
+{
+    if (!cachedOrigin) {
+        // The folder the host was made in, as its system drive tells.
+        HostDatabase* database = nullptr;
+        QString drive;
+        if (this->database(&database) == ERROR_SUCCESS) {
+            HostDatabase::Statement query(
+                db, "SELECT value FROM host_environment WHERE name='SystemDrive'");
+            bool hasRow = false;
+            if (query.step(&hasRow) == ERROR_SUCCESS && hasRow)
+                drive = query.text(0);
+        }
+        const QString suffix = QStringLiteral("/drive_c");
+        cachedOrigin = drive.endsWith(suffix) ? drive.chopped(suffix.size()) : QString();
+    }
+    const QString& origin = *cachedOrigin;
+    if (origin.isEmpty() || origin == folder() ||
+        !(path == origin || path.startsWith(origin + QLatin1Char('/'))))
+        return path;
+    return folder() + path.mid(origin.size());
 }
 
 bool HostSession::isElevated()

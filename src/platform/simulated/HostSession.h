@@ -35,8 +35,7 @@ public:
     static QString databasePath(const QString& folder);
 
     QString folder();
-    // Opens (creating an empty x86_64 host when there is none) the current
-    // host's database; ERROR_SUCCESS when it answers.
+    // Opens the current host's database; ERROR_SUCCESS when it answers.
     LONG database(HostDatabase** result);
     // Forgets the open database and every handle; the next call reopens.
     void switchTo(const QString& folder);
@@ -46,6 +45,9 @@ public:
     QString problem();
     QString architecture();
     bool isWow64Host();
+    // A host folder may have been moved or copied since it was made: a path
+    // the host made below its first folder is answered below the current one.
+    QString relocated(const QString& path);
 
     bool isElevated();
     void setElevated(bool on) { elevatedOverride = on; }
@@ -68,6 +70,7 @@ private:
     HostDatabase db;
     QString openProblem;
     QString cachedArchitecture;
+    std::optional<QString> cachedOrigin;
     std::optional<bool> elevatedOverride;
     std::unordered_map<quintptr, OpenKey> handles;
     quintptr nextHandle = 0x1000;

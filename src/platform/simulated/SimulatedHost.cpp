@@ -194,6 +194,19 @@ LONG readPending(HostDatabase& db, PendingFileOperations* pending, qint64* keyId
     return code;
 }
 
+// An operation queued before the host folder was moved or copied acts on
+// the files where the host is now.
+QPair<QString, QString> relocated(QPair<QString, QString> operation)
+{
+    HostSession& session = HostSession::instance();
+    operation.first = session.relocated(operation.first);
+    const bool replacing = operation.second.startsWith(QLatin1Char('!'));
+    if (!operation.second.isEmpty())
+        operation.second = (replacing ? QStringLiteral("!") : QString()) +
+                           session.relocated(operation.second.mid(replacing ? 1 : 0));
+    return operation;
+}
+
 QList<QPair<QString, QString>> pendingOperations()
 {
     Guard guard(HostSession::instance().mutex());
@@ -205,7 +218,10 @@ QList<QPair<QString, QString>> pendingOperations()
     qint64 key = 0;
     if (transaction.beginError() != ERROR_SUCCESS || readPending(*db, &pending, &key))
         return {};
-    return pending.operations();
+    QList<QPair<QString, QString>> operations;
+    for (const auto& operation : pending.operations())
+        operations.append(relocated(operation));
+    return operations;
 }
 
 } // namespace
@@ -363,6 +379,8 @@ QMap<QString, QString> SimulatedHost::environment()
     bool hasRow = false;
     while (query.step(&hasRow) == ERROR_SUCCESS && hasRow)
         result.insert(query.text(0), query.text(1));
+    for (QString& value : result)
+        value = session.relocated(value);
     return result;
 }
 
@@ -402,9 +420,10 @@ bool SimulatedHost::restart(QString* error)
         code = readPending(*db, &pending, &key);
     // Windows carries the operations out without asking anyone; one that
     // cannot be done (the file is already gone) is skipped.
-    for (const auto& operation : pending.operations()) {
+    for (const auto& queued : pending.operations()) {
         if (code != ERROR_SUCCESS)
             break;
+        const auto operation = relocated(queued);
         const QString& source = operation.first;
         QString target = operation.second;
         if (target.isEmpty()) {

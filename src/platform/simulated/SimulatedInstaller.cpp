@@ -99,6 +99,12 @@ extern "C" UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWST
         bool found = false;
         value = readText(key, valueName, &found);
         RegCloseKey(key);
+        // The folder Crypto Pro was installed to moves with the host.
+        if (valueName == QLatin1String("InstallLocation")) {
+            HostSession& session = HostSession::instance();
+            std::lock_guard<std::recursive_mutex> guard(session.mutex());
+            value = session.relocated(value);
+        }
     } else if (code != ERROR_FILE_NOT_FOUND) {
         return ERROR_BAD_CONFIGURATION;
     }
