@@ -9,7 +9,15 @@
 # The transcript must equal EXPECTED line by line; without EXPECTED it is
 # printed instead.
 #
+# The drill side kills the installer (SIGKILL) in the middle of an install
+# and of a removal, on a host slowed down for it, ROUNDS times each. After
+# every kill install.log must hold the lines of the job in order, and the
+# next starts must finish it: the removal offered and completed where the
+# marker was written, then a fresh install. The machine must then be as
+# EXPECTED's install left it.
+#
 # usage: run-endtoend.sh host PROGRAM VEXOR_HOST_TOOL [EXPECTED]
+#        run-endtoend.sh drill PROGRAM VEXOR_HOST_TOOL EXPECTED [ROUNDS]
 #        run-endtoend.sh wine PROGRAM.exe [EXPECTED]
 # Needs xvfb-run (when there is no display), xdotool, iconv; for wine, wine64.
 set -u
@@ -26,7 +34,7 @@ fi
 side=$1
 program=$2
 case $side in
-host) expected=${4:-} ;;
+host | drill) expected=${4:-} ;;
 *) expected=${3:-} ;;
 esac
 command -v xdotool >/dev/null || fail "xdotool is missing (tools/install-deps.sh installs it)"
@@ -48,7 +56,7 @@ csp_names='Program Files (x86)/Crypto Pro/CSP
 Program Files/Crypto Pro/CSP'
 
 case $side in
-host)
+host | drill)
     tool=$3
     # The installer runs on a copy: a copied host is a host of its own, and
     # nothing may reach the folder it was made in.
@@ -59,6 +67,12 @@ host)
     drive="$VEXOR_HOST_DIR/drive_c"
     reg() { "$tool" reg "$@"; }
     start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec "./$name" >"$work/out" 2>&1) & pid=$!; }
+    # A start whose registry calls each take a while, for a kill to land inside.
+    start_slow() {
+        (cd "$work/program" && VEXOR_HOST_CALL_DELAY_MS=40 QT_QPA_PLATFORM=xcb exec "./$name" \
+            >"$work/out" 2>&1) &
+        pid=$!
+    }
     stop() { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
     ;;
 wine)
@@ -117,11 +131,16 @@ press() {
 }
 
 # Waits up to 120 s for the log to end with the line $1.
+# With more lines, waits for any of them; $last is the one it ended with.
 await_line() {
     i=0
     while [ $i -lt 240 ]; do
-        [ -f "$log" ] && [ "$(iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r' | tail -n 1)" = "$1" ] &&
-            return 0
+        if [ -f "$log" ]; then
+            last=$(iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r' | tail -n 1)
+            for line in "$@"; do
+                [ "$last" = "$line" ] && return 0
+            done
+        fi
         sleep 0.5
         i=$((i + 1))
     done
@@ -175,6 +194,98 @@ normalize() {
 
 transcript="$work/transcript"
 : >"$transcript"
+
+# The lines of a section of EXPECTED ("== install: registry").
+section() {
+    awk -v head="== $1" '$0 == head { on = 1; next } /^== / { on = 0 } on' "$expected"
+}
+
+# The decoded log, one line each.
+log_lines() {
+    [ -f "$log" ] && iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r'
+}
+
+# Waits up to 120 s for the log to hold at least $1 lines.
+await_lines() {
+    i=0
+    while [ "$(log_lines | grep -c '')" -lt "$1" ] && [ $i -lt 240 ]; do
+        sleep 0.25
+        i=$((i + 1))
+    done
+}
+
+# Starts the installer until the job is done: a removal it offers is
+# answered Yes, and an install is tried until it succeeds. An install over a
+# module left by the killed one keeps that module and ends with errors but
+# writes the marker, so the next start offers the removal.
+finish_job() {
+    for attempt in 1 2 3 4; do
+        start
+        id=$(window)
+        [ -n "$id" ] || fail "the installer did not start again after the kill"
+        case $(xdotool getwindowname "$id") in
+        *!)
+            press "$id" space
+            await_line "Удаление прошло успешно." "Удаление завершено с ошибками!"
+            stop
+            continue
+            ;;
+        esac
+        press "$id" space
+        await_line "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!" \
+            "Установка Quellon Vexor K для КриптоПро завершена с ошибками!"
+        stop
+        case $last in Библиотеки*) return 0 ;; esac
+    done
+    fail "four starts did not finish the job"
+}
+
+if [ "$side" = drill ]; then
+    rounds=${5:-2}
+    section "install: install.log" >"$work/install.expected"
+    section "answered Yes: install.log" >"$work/removal.expected"
+    { section "install: registry"; section "install: files"; } >"$work/machine.expected"
+    round=1
+    while [ $round -le "$rounds" ]; do
+        for job in install removal; do
+            # An install starts on a clean machine, a removal on an installed one.
+            if [ $job = install ] && [ $round -gt 1 ]; then
+                start
+                id=$(window)
+                press "$id" space
+                await_line "Удаление прошло успешно."
+                stop
+            fi
+            [ $job = removal ] && [ $round -eq 1 ] && finish_job
+            # The files go at once; the registry calls are slowed down. The kill
+            # lands at a random moment among them.
+            lines=6
+            [ $job = removal ] && lines=7
+            pause=$(awk -v seed="$round$$${#job}" 'BEGIN { srand(seed); printf "%.2f", rand() * 1.5 }')
+            start_slow
+            id=$(window)
+            [ -n "$id" ] || fail "the installer did not start for the $job"
+            press "$id" space
+            await_lines "$lines"
+            sleep "$pause"
+            kill -KILL "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+            seen=$(log_lines | grep -c '')
+            [ "$seen" -ge "$lines" ] || fail "$job round $round: the log lost lines: $seen of $lines"
+            head -n "$seen" "$work/$job.expected" >"$work/prefix"
+            log_lines | normalize | diff -u "$work/prefix" - ||
+                fail "$job round $round: the log is not the start of the $job's log"
+            finish_job
+            { report machine | sed -n '/^== machine: registry/,$p' | grep -v '^== machine: '; } |
+                normalize >"$work/machine"
+            grep -v '^== ' "$work/machine.expected" | diff -u - "$work/machine" ||
+                fail "$job round $round: after the kill and a finished install the machine differs"
+            echo "$job killed after $seen lines: the log kept them, the next starts finished the job"
+        done
+        round=$((round + 1))
+    done
+    exit 0
+fi
 printf '%s\n' "$csp_names" | while read -r folder; do mv "$drive/$folder" "$drive/$folder.away"; done
 start
 id=$(window)

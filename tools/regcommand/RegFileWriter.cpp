@@ -11,6 +11,9 @@ QString quoted(const QString& text)
     QString escaped = text;
     escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    // A line break in a value name would split its line: the reader takes
+    // "\n" back to one.
+    escaped.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 

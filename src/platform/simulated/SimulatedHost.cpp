@@ -15,10 +15,11 @@ namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 // Plain literals: create() can run while other files' statics are still
-// being initialised (hostCpuArchitecture is filled before main).
-constexpr QLatin1String x86_64("x86_64");
-constexpr QLatin1String arm64("arm64");
-constexpr QLatin1String i386("i386");
+// being initialised (hostCpuArchitecture is filled before main). The sizes
+// are given: only that constructor is a constant expression for every compiler.
+constexpr QLatin1String x86_64("x86_64", 6);
+constexpr QLatin1String arm64("arm64", 5);
+constexpr QLatin1String i386("i386", 4);
 
 QString driveFolder(const QString& folder)
 {

@@ -7,6 +7,8 @@
 #include "RegistryStore.h"
 #include "SimulatedWinApi.h"
 
+#include <QThread>
+
 #include <cstring>
 #include <optional>
 
@@ -95,6 +97,11 @@ public:
     KeyCall(HKEY handle, REGSAM needed)
         : guard(HostSession::instance().mutex()), session(HostSession::instance())
     {
+        // VEXOR_HOST_CALL_DELAY_MS slows every call down, so that a drill can
+        // stop a program in the middle of its work.
+        static const int delay = qEnvironmentVariableIntValue("VEXOR_HOST_CALL_DELAY_MS");
+        if (delay > 0)
+            QThread::msleep(unsigned(delay));
         code = findTarget(session, handle, &target);
         if (code == ERROR_SUCCESS && (target.granted & needed) != needed)
             code = ERROR_ACCESS_DENIED;
