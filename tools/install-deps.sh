@@ -22,6 +22,8 @@ xdotool
 wine
 wine64
 g++-mingw-w64-x86-64
+clang
+libclang-rt-14-dev
 "
 
 missing=""
