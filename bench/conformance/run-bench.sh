@@ -1,8 +1,8 @@
 #!/bin/sh
 # Times the registry conformance scenarios under Wine and on the simulated
 # host, each in a fresh temporary registry, and prints the mean, median and
-# 99th percentile time per call for both and the ratio of the means (below 1:
-# the simulated host is faster).
+# 99th percentile time per scenario row, by the call it checks, for both and
+# the ratio of the means (below 1: the simulated host is faster).
 #
 # usage: run-bench.sh NATIVE_PROGRAM WINDOWS_PROGRAM [ROUNDS]
 set -u
@@ -27,7 +27,7 @@ echo "Preparing the Wine prefix (first start takes a while)..." >&2
 (cd "$work" && wine "$windows" "$wine_scenario_files" >/dev/null 2>&1) ||
     fail "Wine could not run $windows"
 echo "Timing $rounds rounds under Wine..." >&2
-# The programs print one line per call, "API nanoseconds"; figures() makes
+# The programs print one line per check row, "API nanoseconds"; figures() makes
 # "API calls mean median p99" of them, in microseconds, with nearest-rank
 # percentiles: always a duration that was measured.
 figures() {
@@ -48,7 +48,7 @@ echo "Timing $rounds rounds on the simulated host..." >&2
     fail "the simulated host run failed"
 figures <"$work/host.raw" >"$work/host.txt"
 
-echo "Registry calls of the conformance scenarios, $rounds rounds; microseconds per call"
+echo "Registry calls of the conformance scenarios, $rounds rounds; microseconds per check row"
 echo "(mean, median and 99th percentile)."
 awk '
     FNR == NR { wineCalls[$1] = $2; wineMean[$1] = $3; wineMedian[$1] = $4; wineP99[$1] = $5; next }

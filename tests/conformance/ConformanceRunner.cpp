@@ -76,21 +76,6 @@ std::set<HKEY> closed; // kept keys closed already, and the roots: not to be clo
 std::map<std::string, WString> aliases;
 std::vector<BYTE> written; // what the last RegSetValueExW wrote
 
-// In timing mode each call of a check row prints "API nanoseconds"; the
-// benchmark sums them up.
-template <typename Function> auto timed(const std::string& api, Function call) -> decltype(call())
-{
-    const auto start = std::chrono::steady_clock::now();
-    const auto result = call();
-    const auto end = std::chrono::steady_clock::now();
-    if (timing && checking) // the count as text: not every C runtime reads %lld
-        std::printf("%s %s\n", api.c_str(),
-                    std::to_string(
-                        std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count())
-                        .c_str());
-    return result;
-}
-
 // Splits at separator outside double quotes, where a backslash escapes the
 // next character; drops empty pieces.
 Words split(const std::string& line, const std::string& separator)
@@ -303,9 +288,7 @@ void readBack(Call& c, const Name& value)
 {
     DWORD size = 0;
     const auto query = [&](BYTE* data, DWORD* given) {
-        return timed("RegQueryValueExW", [&] {
-            return RegQueryValueExW(c.key, value.get(), nullptr, &c.type, data, given);
-        });
+        return RegQueryValueExW(c.key, value.get(), nullptr, &c.type, data, given);
     };
     c.type = untouched;
     if ((c.result = query(nullptr, &size)) != ERROR_SUCCESS)
@@ -322,11 +305,9 @@ void readBack(Call& c, const Name& value)
 LONG enumerate(const Call& c, DWORD index, WCHAR* name, DWORD* length, DWORD* type = nullptr,
                BYTE* data = nullptr, DWORD* size = nullptr)
 {
-    return timed(c.function == "RegEnumValueW" ? c.function : "RegEnumKeyExW", [&] {
-        return c.function == "RegEnumValueW"
-                   ? RegEnumValueW(c.key, index, name, length, nullptr, type, data, size)
-                   : RegEnumKeyExW(c.key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    });
+    return c.function == "RegEnumValueW"
+               ? RegEnumValueW(c.key, index, name, length, nullptr, type, data, size)
+               : RegEnumKeyExW(c.key, index, name, length, nullptr, nullptr, nullptr, nullptr);
 }
 
 // Every index from 0 until the end: the names, with type and data after
@@ -360,12 +341,11 @@ void perform(Call& c, const Words& data)
         const Name product = name(a[0]);
         WCHAR* buffer = a[2] == "NULL" ? nullptr : c.units.data();
         c.length = DWORD(std::stoul(a[3]));
-        c.result = LONG(timed(
-            f, [&] { return MsiGetProductInfoW(product.get(), second.get(), buffer, &c.length); }));
+        c.result = LONG(MsiGetProductInfoW(product.get(), second.get(), buffer, &c.length));
     } else if (f == "MoveFileExW") { // (...NAME in the files folder, NULL, flags)
         const std::string path = filesFolder + a[0].substr(3);
         const DWORD flags = DWORD(std::stoul(a[2]));
-        c.result = timed(f, [&] { return MoveFileExW(widen(path).c_str(), nullptr, flags); }) != 0;
+        c.result = MoveFileExW(widen(path).c_str(), nullptr, flags) != 0;
         const std::string refused = "refused, GetLastError " + code(c.result ? 0 : GetLastError());
         std::FILE* file = std::fopen(path.c_str(), "rb");
         c.outcome = (c.result ? "accepted" : refused) + (file ? ", file still there" : ", no file");
@@ -376,19 +356,15 @@ void perform(Call& c, const Words& data)
         const bool open = f == "RegOpenKeyExW";
         const REGSAM wanted = a.size() > 2 ? rights(a[2]) : open ? KEY_READ : KEY_ALL_ACCESS;
         HKEY* out = a.size() > 3 ? nullptr : &c.opened;
-        c.result = timed(f, [&] {
-            return open ? RegOpenKeyExW(c.key, second.get(), 0, wanted, out)
+        c.result = open ? RegOpenKeyExW(c.key, second.get(), 0, wanted, out)
                         : RegCreateKeyExW(c.key, second.get(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                           wanted, nullptr, out, &c.disposition);
-        });
     } else if (f == "RegCloseKey" || f == "RegDeleteKeyW" || f == "RegDeleteValueW") {
         if (f == "RegCloseKey")
             closed.insert(c.key);
-        c.result = timed(f, [&] {
-            return f == "RegCloseKey"     ? RegCloseKey(c.key)
+        c.result = f == "RegCloseKey"     ? RegCloseKey(c.key)
                    : f == "RegDeleteKeyW" ? RegDeleteKeyW(c.key, second.get())
                                           : RegDeleteValueW(c.key, second.get());
-        });
     } else if (f == "RegSetValueExW") {
         // (key, name[, type, or NULL for no data[, size]]); the size, as "N
         // bytes" after any quoted text, may leave data unwritten.
@@ -401,26 +377,20 @@ void perform(Call& c, const Words& data)
         if (count > buffer.size())
             throw std::out_of_range("fewer bytes than the size given for " + a[1]);
         written.assign(buffer.begin(), buffer.begin() + count);
-        c.result = timed(f, [&] {
-            return RegSetValueExW(c.key, second.get(), 0, type, noData ? nullptr : buffer.data(),
+        c.result = RegSetValueExW(c.key, second.get(), 0, type, noData ? nullptr : buffer.data(),
                                   DWORD(count));
-        });
     } else if (f == "RegQueryValueExW" && a.size() > 2 && a[2] == "reserved=&") {
         DWORD reserved = 0, size = 64;
         BYTE buffer[64];
-        c.result = timed(f, [&] {
-            return RegQueryValueExW(c.key, second.get(), &reserved, nullptr, buffer, &size);
-        });
+        c.result = RegQueryValueExW(c.key, second.get(), &reserved, nullptr, buffer, &size);
     } else if (f == "RegQueryValueExW" && a.size() > 4) { // type=&|NULL, data=&|NULL, size=N|NULL
         const bool withType = a[2] == "type=&", withData = a[3] == "data=&";
         const bool withSize = a[4] != "size=NULL";
         std::vector<BYTE> buffer(64, untouchedByte);
         c.size = withSize ? DWORD(std::stoul(a[4].substr(5))) : 0;
-        c.result = timed(f, [&] {
-            return RegQueryValueExW(c.key, second.get(), nullptr, withType ? &c.type : nullptr,
-                                    withData ? buffer.data() : nullptr,
-                                    withSize ? &c.size : nullptr);
-        });
+        c.result =
+            RegQueryValueExW(c.key, second.get(), nullptr, withType ? &c.type : nullptr,
+                             withData ? buffer.data() : nullptr, withSize ? &c.size : nullptr);
         size_t touched = buffer.size();
         while (touched > 0 && buffer[touched - 1] == untouchedByte)
             --touched;
@@ -434,10 +404,8 @@ void perform(Call& c, const Words& data)
         DWORD* asked[5] = {};
         for (int i = 0; i < 5; ++i)
             asked[i] = a.size() > 1 ? nullptr : &c.info[i];
-        c.result = timed(f, [&] {
-            return RegQueryInfoKeyW(c.key, nullptr, nullptr, nullptr, asked[0], asked[1], nullptr,
+        c.result = RegQueryInfoKeyW(c.key, nullptr, nullptr, nullptr, asked[0], asked[1], nullptr,
                                     asked[2], asked[3], asked[4], nullptr, nullptr);
-        });
     } else if (a[1] != "0..") { // (key, N[, data size=N]) or (key, index of NAME, length=N)
         const bool byName = a[1].rfind("index of ", 0) == 0;
         const bool withData = a.size() > 2 && a[2].rfind("data size=", 0) == 0;
@@ -594,12 +562,19 @@ void runRow(const std::string& row)
     }
     if (std::find(words.begin(), words.end(), "as") != words.end())
         kept = split(row.substr(row.rfind(" as ") + 4), ", ");
+    // Timed: the call and what its words read back, a walk among them. In
+    // timing mode a check row prints "API nanoseconds"; the benchmark sums up.
+    const auto start = std::chrono::steady_clock::now();
     perform(c, data);
     std::string returned;
     for (const std::string& word : shown) {
         const std::string shows = piece(c, split(word, ":"));
         returned += (returned.empty() || shows.empty() ? "" : " ") + shows;
     }
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (timing && checking) // the count as text: not every C runtime reads %lld
+        std::printf("%s %s\n", c.function.c_str(),
+                    std::to_string(std::chrono::nanoseconds(took).count()).c_str());
     const bool opened =
         c.result == 0 && (c.function == "RegOpenKeyExW" || c.function == "RegCreateKeyExW");
     for (const std::string& value : opened ? values : Words()) {
@@ -613,7 +588,7 @@ void runRow(const std::string& row)
     if (opened && !kept.empty())
         closed.erase(c.opened);
     else if (opened && c.opened != c.key)
-        timed("RegCloseKey", [&] { return RegCloseKey(c.opened); });
+        RegCloseKey(c.opened);
     const bool roundTrip = std::count(shown.begin(), shown.end(), "round-trip") > 0;
     checks += checking;
     if (checking && !timing) {
