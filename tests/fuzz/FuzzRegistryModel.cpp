@@ -1,7 +1,5 @@
-#include "SimulatedHost.h"
+#include "FuzzHost.h"
 #include "WinRegistrySettings.h"
-
-#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <map>
@@ -45,11 +43,7 @@ void check(bool holds)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static QTemporaryDir folder;
-    QString error;
-    if (!SimulatedHost::create(folder.path(), SimulatedHost::CreateOptions(), &error) ||
-        !SimulatedHost::use(folder.path()))
-        std::abort();
+    FuzzHost::use();
     return 0;
 }
 

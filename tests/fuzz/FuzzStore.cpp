@@ -1,7 +1,7 @@
-#include "SimulatedHost.h"
+#include "FuzzHost.h"
+#include "RawRegistry.h"
 #include "WinRegistrySettings.h"
 
-#include <QTemporaryDir>
 #include <QtEndian>
 
 #include <cstdlib>
@@ -13,11 +13,7 @@
 // being written again.
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static QTemporaryDir folder;
-    QString error;
-    if (!SimulatedHost::create(folder.path(), SimulatedHost::CreateOptions(), &error) ||
-        !SimulatedHost::use(folder.path()))
-        std::abort();
+    FuzzHost::use();
     // Keys the registry refuses are reported as warnings: expected here.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
@@ -55,18 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     case 4:
         value = qlonglong(restSize >= 8 ? qFromLittleEndian<qint64>(rest) : -1);
         break;
-    default: {
-        // Raw data of any type, as another program may have left it.
+    default: // raw data of any type, as another program may have left it
         key = QStringLiteral("raw");
-        const QByteArray data(rest, int(restSize));
-        HKEY raw = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, reinterpret_cast<LPCWSTR>(u"Software\\Fuzz"), 0, nullptr,
-                        0, KEY_ALL_ACCESS, nullptr, &raw, nullptr);
-        RegSetValueExW(raw, reinterpret_cast<LPCWSTR>(u"raw"), 0, bytes[1] % 13,
-                       reinterpret_cast<const BYTE*>(data.constData()), DWORD(data.size()));
-        RegCloseKey(raw);
+        RawRegistry::setValue(HKEY_CURRENT_USER, QStringLiteral("Software\\Fuzz"), key,
+                              bytes[1] % 13, QByteArray(rest, int(restSize)));
         plain = false;
-    }
     }
     WinRegistrySettings store(QStringLiteral("HKEY_CURRENT_USER\\Software\\Fuzz"),
                               WinRegistrySettings::Registry64Format);
