@@ -19,6 +19,7 @@ xvfb
 xauth
 x11-utils
 xdotool
+procps
 wine
 wine64
 g++-mingw-w64-x86-64

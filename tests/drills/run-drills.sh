@@ -95,11 +95,14 @@ echo "two writers at once: $count values and queued files each, all kept"
 
 round=1
 while [ $round -le $rounds ]; do
-    # A process group of its own, so that the kill reaches the command running.
-    setsid sh "$0" "$tool" --writer "killed$round" 0 >"$work/acks" &
+    sh "$0" "$tool" --writer "killed$round" 0 >"$work/acks" &
     writer=$!
     sleep "$(awk -v seed="$round$$" 'BEGIN { srand(seed); printf "%.3f", 0.05 + rand() * 0.5 }')"
-    kill -KILL -- -$writer 2>/dev/null || kill -KILL $writer
+    # Frozen first, so that it starts no command between the kill of the one
+    # it runs and its own.
+    kill -STOP $writer
+    pkill -KILL -P $writer
+    kill -KILL $writer
     wait $writer 2>/dev/null
     acknowledged=$(grep -c '' "$work/acks")
     check "killed$round" "$acknowledged" $((acknowledged + 1))
