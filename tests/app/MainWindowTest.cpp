@@ -7,7 +7,6 @@
 
 #include "InstalledMarker.h"
 #include "ModeSelection.h"
-#include "SimulatedHost.h"
 #include "TestHost.h"
 #include "VexorKCryptoProInstaller.h"
 
@@ -146,18 +145,6 @@ private slots:
         window.addLogLine(QStringLiteral("still shown"), 0);
         window.addLogLine(QStringLiteral("also shown"), 1);
         QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown\nalso shown"));
-    }
-
-    void aFolderWithoutAHostIsTheFirstRedLine()
-    {
-        const QString folder = SimulatedHost::folder() + QStringLiteral("/typo");
-        SimulatedHost::use(folder);
-        VexorKCryptoProInstaller window;
-        const QTextBlock first = pane(window)->document()->firstBlock();
-        QCOMPARE(first.text(),
-                 "there is no host in " + folder + " (make one with: vexor-host create)");
-        QVERIFY(isRed(first));
-        QVERIFY(!QFileInfo::exists(folder));
     }
 
     void startUpChoice_data()

@@ -286,6 +286,18 @@ if [ "$side" = drill ]; then
     done
     exit 0
 fi
+if [ "$side" = host ]; then
+    # A folder without a host: the window says so in its first line, and no
+    # host is made there.
+    export VEXOR_HOST_DIR="$work/typo"
+    start
+    export VEXOR_HOST_DIR="$work/host"
+    [ -n "$(window)" ] || fail "the installer's window did not appear without a host"
+    await_line "there is no host in $work/typo (make one with: vexor-host create)"
+    stop
+    [ -e "$work/typo" ] && fail "the installer made a host in a folder without one"
+fi
+
 printf '%s\n' "$csp_names" | while read -r folder; do mv "$drive/$folder" "$drive/$folder.away"; done
 start
 id=$(window)
