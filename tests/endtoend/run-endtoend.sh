@@ -105,8 +105,16 @@ esac
 # on a first start, the question on a later one (the main window stays hidden
 # until it is answered); prints its id. The titles differ only in Cyrillic,
 # which xdotool's patterns do not match reliably.
+# A search is tried again rather than waited on: xdotool gives up on an X
+# error when a window goes away while it looks, as Wine's windows do.
 window() {
-    timeout 120 xdotool search --sync --onlyvisible --name "Quellon Vexor K" 2>/dev/null | head -n 1
+    i=0
+    while [ $i -lt 240 ]; do
+        found=$(xdotool search --onlyvisible --name "Quellon Vexor K" 2>/dev/null | head -n 1)
+        [ -n "$found" ] && echo "$found" && return 0
+        sleep 0.5
+        i=$((i + 1))
+    done
 }
 
 # Waits up to 120 s for a visible window of the installer other than $1, a

@@ -1,4 +1,5 @@
 #include "HostCommand.h"
+#include "HostSnapshot.h"
 
 #include "Platform.h"
 #include "RegCommand.h"
@@ -38,6 +39,17 @@ int HostCommand::run(const QStringList& arguments, QTextStream& out, QTextStream
         return create(rest, out, err);
     if (command == QLatin1String("queue"))
         return queue(rest, out, err);
+    if (command == QLatin1String("snapshot") || command == QLatin1String("diff")) {
+        QStringList names = rest;
+        const bool asReg = names.removeAll(QStringLiteral("--reg")) > 0;
+        if (names.size() != 1 || (asReg && command == QLatin1String("snapshot"))) {
+            err << "vexor-host: " << command << " takes a snapshot name"
+                << (command == QLatin1String("diff") ? " and --reg" : "") << '\n';
+            return exitUsage;
+        }
+        return command == QLatin1String("snapshot") ? HostSnapshot::take(names[0], out, err)
+                                                    : HostSnapshot::diff(names[0], asReg, out, err);
+    }
     if (!rest.isEmpty() &&
         (command == QLatin1String("info") || command == QLatin1String("pending") ||
          command == QLatin1String("restart"))) {
@@ -71,6 +83,8 @@ void HostCommand::usage(QTextStream& stream)
               "  info                                        architecture, folders, environment\n"
               "  queue FILE [NEW_NAME] [--replace]           delete or rename FILE at restart\n"
               "  pending                                     file operations queued for restart\n"
+              "  snapshot NAME                               record the registry and the files\n"
+              "  diff NAME [--reg]                           what changed since; --reg as a .reg\n"
               "  restart                                     carry the queued operations out\n"
               "  reg query|add|delete|export|import ...      as Windows' reg.exe\n";
 }
