@@ -29,7 +29,9 @@ fail() {
 
 if [ -z "${DISPLAY:-}" ]; then
     command -v xvfb-run >/dev/null || fail "xvfb-run is missing (tools/install-deps.sh installs it)"
-    exec xvfb-run -a sh "$0" "$@"
+    # The server must not reset when its last client goes, as a killed
+    # installer may be: a start during the reset cannot connect.
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" sh "$0" "$@"
 fi
 side=$1
 program=$2
@@ -66,6 +68,10 @@ host | drill)
     export VEXOR_HOST_DIR="$work/host"
     drive="$VEXOR_HOST_DIR/drive_c"
     reg() { "$tool" reg "$@"; }
+    # The framework's Russian catalogue follows the system locale. The window
+    # needs no OpenGL, and Mesa's GLX set-up leaks under the sanitizers.
+    export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 QT_XCB_GL_INTEGRATION=none
+    unset LANGUAGE
     start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec "./$name" >"$work/out" 2>&1) & pid=$!; }
     # A start whose registry calls each take a while, for a kill to land inside.
     start_slow() {
@@ -294,6 +300,25 @@ if [ "$side" = drill ]; then
     done
     exit 0
 fi
+if [ "$side" = host ] && [ -n "${VEXOR_NO_CP1251_LIBRARY:-}" ]; then
+    # Without the "Windows-1251" codec the installer refuses to start: a box
+    # says why, and it ends with exit code 1, the earlier log left as it was.
+    echo "a line of an earlier run" >"$log"
+    export LD_PRELOAD="$VEXOR_NO_CP1251_LIBRARY"
+    start
+    unset LD_PRELOAD
+    id=$(window)
+    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "Quellon Vexor K" ] ||
+        fail "no box told that the codec is missing"
+    press "$id" Return
+    wait "$pid"
+    status=$?
+    [ $status -eq 1 ] || fail "without the codec the installer ended with $status, not 1"
+    grep -qx 'The installer cannot start: this build of Qt has no "Windows-1251" text codec.' \
+        "$work/out" || fail "the missing codec was not reported on standard error"
+    [ "$(cat "$log")" = "a line of an earlier run" ] || fail "without the codec the log changed"
+fi
+
 if [ "$side" = host ]; then
     # A folder without a host: the window says so in its first line, and no
     # host is made there.
@@ -339,9 +364,15 @@ for answer in No Yes; do
     start
     id=$(window)
     [ -n "$id" ] || fail "the start-up question did not appear"
-    if [ $answer = No ]; then
+    if [ $answer = No ] && [ "$side" = host ]; then
+        # The button's Russian mnemonic, "&Нет": the framework's catalogue
+        # is in place.
+        press "$id" alt+Cyrillic_en
+    elif [ $answer = No ]; then
         # The focus starts on Yes; No is the next button.
         press "$id" Tab space
+    fi
+    if [ $answer = No ]; then
         i=0
         while kill -0 "$pid" 2>/dev/null && [ $i -lt 120 ]; do sleep 0.5; i=$((i + 1)); done
         kill -0 "$pid" 2>/dev/null && fail "the installer did not end after No"
