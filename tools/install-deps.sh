@@ -20,6 +20,7 @@ xauth
 x11-utils
 xdotool
 procps
+libxcb1-dev
 wine
 wine64
 g++-mingw-w64-x86-64

@@ -13,7 +13,11 @@ QString FrameworkTranslation::fileName()
 QTranslator* FrameworkTranslation::install(QCoreApplication* application, const QString& fileName)
 {
     auto* translator = new QTranslator(application);
-    if (!translator->load(fileName, QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+    // The program speaks Russian, so without a catalogue for the system
+    // locale the framework's buttons take the Russian one it carries; that
+    // one is read only when the system has none.
+    if (!translator->load(fileName, QLibraryInfo::location(QLibraryInfo::TranslationsPath)) &&
+        !translator->load(QStringLiteral(":/VEXOR_K_CryptoProInstaller/qtbase_ru"))) {
         delete translator;
         return nullptr;
     }

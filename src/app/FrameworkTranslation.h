@@ -13,8 +13,9 @@ public:
     // "qt_" followed by the system locale's name, e.g. "qt_ru_RU".
     static QString fileName();
 
-    // Loads fileName from the framework's translations folder into a
-    // translator owned by application and installs it. A catalogue that does
-    // not load is not an error: nothing is installed and nullptr comes back.
+    // Loads fileName from the framework's translations folder, or else the
+    // Russian catalogue in the resources, into a translator owned by
+    // application and installs it. When neither loads, nothing is installed
+    // and nullptr comes back.
     static QTranslator* install(QCoreApplication* application, const QString& fileName);
 };

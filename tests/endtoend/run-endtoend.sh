@@ -68,11 +68,13 @@ host | drill)
     export VEXOR_HOST_DIR="$work/host"
     drive="$VEXOR_HOST_DIR/drive_c"
     reg() { "$tool" reg "$@"; }
+    "$tool" snapshot before >/dev/null || fail "cannot take a snapshot of the host"
     # The framework's Russian catalogue follows the system locale. The window
     # needs no OpenGL, and Mesa's GLX set-up leaks under the sanitizers.
     export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 QT_XCB_GL_INTEGRATION=none
     unset LANGUAGE
-    start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec "./$name" >"$work/out" 2>&1) & pid=$!; }
+    # Arguments NAME=VALUE add to the program's environment.
+    start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec env "$@" "./$name" >"$work/out" 2>&1) & pid=$!; }
     # A start whose registry calls each take a while, for a kill to land inside.
     start_slow() {
         (cd "$work/program" && VEXOR_HOST_CALL_DELAY_MS=40 QT_QPA_PLATFORM=xcb exec "./$name" \
@@ -208,6 +210,16 @@ normalize() {
 
 transcript="$work/transcript"
 : >"$transcript"
+# What the host says changed since a snapshot, on the host side only: Wine
+# has no snapshots.
+changes="$work/changes"
+: >"$changes"
+changed() {
+    [ "$side" = host ] || return 0
+    echo "== $1: changes since $2" >>"$changes"
+    "$tool" diff "$2" >"$work/diff" || fail "vexor-host diff $2 failed"
+    sed -e "s#$VEXOR_HOST_DIR/drive_c#C:#g" -e '/C:/s#/#\\#g' "$work/diff" >>"$changes"
+}
 
 # The lines of a section of EXPECTED ("== install: registry").
 section() {
@@ -347,6 +359,7 @@ for try in 1 2; do
 done
 stop
 report "without the CSP folder" | normalize >>"$transcript"
+changed "without the CSP folder" before
 printf '%s\n' "$csp_names" | while read -r folder; do mv "$drive/$folder.away" "$drive/$folder"; done
 
 start
@@ -359,18 +372,28 @@ press "$id" space
 sleep 2
 stop
 report install | normalize >>"$transcript"
+changed install before
+[ "$side" = host ] && "$tool" snapshot installed >/dev/null
 
 for answer in No Yes; do
-    start
+    if [ $answer = No ] && [ "$side" = host ]; then
+        # An English system without the framework's catalogues: the Russian
+        # one the program carries names the buttons.
+        mkdir -p "$work/no-catalogues"
+        printf '[Paths]\nTranslations=%s\nPlugins=%s\n' "$work/no-catalogues" \
+            "$(qmake -query QT_INSTALL_PLUGINS)" >"$work/program/qt.conf"
+        start LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+    else
+        start
+    fi
     id=$(window)
     [ -n "$id" ] || fail "the start-up question did not appear"
-    if [ $answer = No ] && [ "$side" = host ]; then
-        # The button's Russian mnemonic, "&Нет": the framework's catalogue
-        # is in place.
+    rm -f "$work/program/qt.conf"
+    # The buttons are answered by their Russian mnemonics, "&Нет" and "&Да".
+    if [ $answer = No ]; then
         press "$id" alt+Cyrillic_en
-    elif [ $answer = No ]; then
-        # The focus starts on Yes; No is the next button.
-        press "$id" Tab space
+    else
+        press "$id" alt+Cyrillic_de
     fi
     if [ $answer = No ]; then
         i=0
@@ -379,20 +402,41 @@ for answer in No Yes; do
         wait "$pid"
         echo "== answered No: exit code $?" >>"$transcript"
     else
-        press "$id" space
         await_line "Удаление прошло успешно."
         stop
     fi
     report "answered $answer" | normalize >>"$transcript"
+    [ $answer = No ] && changed "answered No" installed
+    [ $answer = Yes ] && changed "answered Yes" before
 done
+
+if [ "$side" = host ]; then
+    # A first install on a 32-bit host: one CSP folder, one view.
+    export VEXOR_HOST_DIR="$work/host32"
+    "$tool" create --arch i386 --with-csp >/dev/null || fail "cannot make the 32-bit host"
+    "$tool" snapshot before >/dev/null
+    start
+    id=$(window)
+    [ -n "$id" ] || fail "the installer's window did not appear on the 32-bit host"
+    press "$id" space
+    await_line "Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
+    stop
+    changed "32-bit host: install" before
+fi
 
 if [ "$side" = host ] && [ -n "$(find "$work/original" -name vexor.dll)" ]; then
     fail "the installer wrote into the folder its host was copied from"
 fi
 if [ -z "$expected" ]; then
-    cat "$transcript"
-elif ! diff -u "$expected" "$transcript"; then
+    cat "$transcript" "$changes"
+    exit 0
+fi
+diff -u "$expected" "$transcript" ||
     fail "what the installer did differs from $expected (lines marked - are expected, + are seen)"
-else
-    echo "ok: $(grep -c '' "$transcript") lines as expected"
+echo "ok: $(grep -c '' "$transcript") lines as expected"
+if [ "$side" = host ]; then
+    expected_changes="${expected%.txt}-changes.txt"
+    diff -u "$expected_changes" "$changes" ||
+        fail "what the host says changed differs from $expected_changes"
+    echo "ok: the host's changes as expected"
 fi
