@@ -21,6 +21,11 @@ x11-utils
 xdotool
 procps
 libxcb1-dev
+python3
+novnc
+websockify
+chromium
+chromium-driver
 wine
 wine64
 g++-mingw-w64-x86-64

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the packages the project needs, builds it, makes a simulated
 # Windows host with Crypto Pro when there is none yet, and starts the
-# installer (under a virtual X server when there is no display).
+# installer: its window, or on a machine without a display, a web page that
+# shows it (tools/serve/serve-window.sh prints the address).
 # Idempotent; works as root; needs no network once the packages are present.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,9 +22,10 @@ if [ ! -d "$host" ] || [ -z "$(ls -A "$host" 2>/dev/null)" ]; then
     fi
 fi
 
+# Without a display the window is served as a web page on this machine.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    exec sh "$root/tools/serve/serve-window.sh" "$build/src/app/VEXOR_K_CryptoProInstaller" "$@"
+fi
 # The window looks for its icon in the working directory.
 cd "$build/src/app"
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    exec xvfb-run -a ./VEXOR_K_CryptoProInstaller "$@"
-fi
 exec ./VEXOR_K_CryptoProInstaller "$@"
