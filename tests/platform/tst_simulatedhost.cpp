@@ -103,19 +103,6 @@ private slots:
             wow64 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
     }
 
-    // The registry's answers without the rights are in the reg command table.
-    void withoutAdministratorRightsNothingIsQueued()
-    {
-        const QString queued = TestHost::cspFolder() + "/vexor.dll";
-        TestHost::setElevated(false);
-        const bool accepted = MoveFileExW(w(queued), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        const DWORD error = GetLastError();
-        TestHost::setElevated(true);
-        QVERIFY(!accepted);
-        QCOMPARE(error, DWORD(ERROR_ACCESS_DENIED));
-        QCOMPARE(TestHost::pendingFileOperations(), QStringList());
-    }
-
     // What restart does to files is in the host tool's table.
     void restartDropsVolatileKeys()
     {
