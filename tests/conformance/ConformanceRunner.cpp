@@ -352,13 +352,16 @@ void perform(Call& c, const Words& data)
         if (file)
             std::fclose(file);
     } else if (f == "RegOpenKeyExW" || f == "RegCreateKeyExW") {
-        // (key, path[, rights[, NULL: no result pointer]])
+        // (key, path[, rights[, NULL: no result pointer, or REG_OPTION_VOLATILE]])
         const bool open = f == "RegOpenKeyExW";
         const REGSAM wanted = a.size() > 2 ? rights(a[2]) : open ? KEY_READ : KEY_ALL_ACCESS;
-        HKEY* out = a.size() > 3 ? nullptr : &c.opened;
-        c.result = open ? RegOpenKeyExW(c.key, second.get(), 0, wanted, out)
-                        : RegCreateKeyExW(c.key, second.get(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                          wanted, nullptr, out, &c.disposition);
+        const bool isVolatile = a.size() > 3 && a[3] == "REG_OPTION_VOLATILE";
+        HKEY* out = a.size() > 3 && !isVolatile ? nullptr : &c.opened;
+        c.result = open
+                       ? RegOpenKeyExW(c.key, second.get(), 0, wanted, out)
+                       : RegCreateKeyExW(c.key, second.get(), 0, nullptr,
+                                         isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
+                                         wanted, nullptr, out, &c.disposition);
     } else if (f == "RegCloseKey" || f == "RegDeleteKeyW" || f == "RegDeleteValueW") {
         if (f == "RegCloseKey")
             closed.insert(c.key);

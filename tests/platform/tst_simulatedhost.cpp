@@ -103,6 +103,16 @@ private slots:
             wow64 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
     }
 
+    // The host tool refuses to delete a hive root before it reaches the
+    // registry; a program calling the registry directly meets this refusal.
+    void anEmptyHiveRootStays()
+    {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_USERS}) {
+            QCOMPARE(created("VexorHive", KEY_ALL_ACCESS, root), ERROR_SUCCESS);
+            QCOMPARE(RegDeleteKeyW(root, w("VexorHive")), ERROR_ACCESS_DENIED);
+        }
+    }
+
     // What restart does to files is in the host tool's table.
     void restartDropsVolatileKeys()
     {
