@@ -37,6 +37,17 @@ def free_port():
         return s.getsockname()[1]
 
 
+def own_address():
+    """This machine's address on its network (no packet is sent), or None."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        try:
+            s.connect(("10.255.255.255", 1))
+            address = s.getsockname()[0]
+        except OSError:
+            return None
+    return None if address.startswith("127.") else address
+
+
 def pixels(png):
     """RGB rows of an 8-bit RGB or RGBA PNG, as lists of (r, g, b)."""
     if png[:8] != b"\x89PNG\r\n\x1a\n":
@@ -163,6 +174,15 @@ def main():
                 break
         if not address:
             fail("the window was not served: no address printed")
+
+        # Nothing but this machine reaches the window: the ports answer on
+        # loopback and not on the machine's own address, when it has one.
+        outward = own_address()
+        for port in (env["VEXOR_VNC_PORT"], env["VEXOR_WEB_PORT"]):
+            with socket.socket() as s:
+                s.settimeout(2)
+                if outward and s.connect_ex((outward, int(port))) == 0:
+                    fail("port %s answers on %s, not on loopback only" % (port, outward))
 
         browser = Browser(work)
         browser.call("POST", browser.session + "/url", {"url": address})
