@@ -75,12 +75,6 @@ host | drill)
     unset LANGUAGE
     # Arguments NAME=VALUE add to the program's environment.
     start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec env "$@" "./$name" >"$work/out" 2>&1) & pid=$!; }
-    # A start whose registry calls each take a while, for a kill to land inside.
-    start_slow() {
-        (cd "$work/program" && VEXOR_HOST_CALL_DELAY_MS=40 QT_QPA_PLATFORM=xcb exec "./$name" \
-            >"$work/out" 2>&1) &
-        pid=$!
-    }
     stop() { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
     ;;
 wine)
@@ -288,7 +282,8 @@ if [ "$side" = drill ]; then
             lines=6
             [ $job = removal ] && lines=7
             pause=$(awk -v seed="$round$$${#job}" 'BEGIN { srand(seed); printf "%.2f", rand() * 1.5 }')
-            start_slow
+            # Each registry call takes a while, for the kill to land inside.
+            start VEXOR_HOST_CALL_DELAY_MS=40
             id=$(window)
             [ -n "$id" ] || fail "the installer did not start for the $job"
             press "$id" space
@@ -316,9 +311,7 @@ if [ "$side" = host ] && [ -n "${VEXOR_NO_CP1251_LIBRARY:-}" ]; then
     # Without the "Windows-1251" codec the installer refuses to start: a box
     # says why, and it ends with exit code 1, the earlier log left as it was.
     echo "a line of an earlier run" >"$log"
-    export LD_PRELOAD="$VEXOR_NO_CP1251_LIBRARY"
-    start
-    unset LD_PRELOAD
+    start LD_PRELOAD="$VEXOR_NO_CP1251_LIBRARY"
     id=$(window)
     [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "Quellon Vexor K" ] ||
         fail "no box told that the codec is missing"
@@ -392,16 +385,13 @@ for answer in No Yes; do
     # The buttons are answered by their Russian mnemonics, "&Нет" and "&Да".
     if [ $answer = No ]; then
         press "$id" alt+Cyrillic_en
-    else
-        press "$id" alt+Cyrillic_de
-    fi
-    if [ $answer = No ]; then
         i=0
         while kill -0 "$pid" 2>/dev/null && [ $i -lt 120 ]; do sleep 0.5; i=$((i + 1)); done
         kill -0 "$pid" 2>/dev/null && fail "the installer did not end after No"
         wait "$pid"
         echo "== answered No: exit code $?" >>"$transcript"
     else
+        press "$id" alt+Cyrillic_de
         await_line "Удаление прошло успешно."
         stop
     fi

@@ -10,14 +10,18 @@ set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 web=${VEXOR_WEB_PORT:-6080}
 vnc=${VEXOR_VNC_PORT:-5910}
-loopback=${VEXOR_LOOPBACK_LIBRARY:-$root/build/tools/serve/libvexor-loopback.so}
-program=$1
-shift
 
 fail() {
     echo "$*" >&2
     exit 1
 }
+# Both are used from the program's folder.
+absolute() {
+    folder=$(cd "$(dirname "$1")" 2>/dev/null && pwd) && echo "$folder/$(basename "$1")" || echo "$1"
+}
+loopback=$(absolute "${VEXOR_LOOPBACK_LIBRARY:-$root/build/tools/serve/libvexor-loopback.so}")
+program=$(absolute "$1")
+shift
 [ -f "$loopback" ] || fail "the loopback preload is missing: $loopback (tools/build.sh builds it)"
 command -v websockify >/dev/null && [ -f /usr/share/novnc/vnc_lite.html ] ||
     fail "websockify or noVNC is missing (tools/install-deps.sh installs them)"
@@ -35,6 +39,17 @@ sys.exit(1)' "$1"
 busy "$web" && fail "port $web is busy: set VEXOR_WEB_PORT to a free port"
 busy "$vnc" && fail "port $vnc is busy: set VEXOR_VNC_PORT to a free port"
 
+# Waits up to 10 s for process $2 to listen on port $1; $3 names the server.
+await_port() {
+    i=0
+    until busy "$1"; do
+        kill -0 "$2" 2>/dev/null || fail "$3 ended before it listened on port $1"
+        [ $i -lt 100 ] || fail "$3 did not start on port $1"
+        sleep 0.1
+        i=$((i + 1))
+    done
+}
+
 pids=""
 stop() {
     [ -n "$pids" ] && kill $pids 2>/dev/null
@@ -48,21 +63,10 @@ trap stop EXIT
     QT_QPA_PLATFORM="vnc:size=800x600:port=$vnc" exec "$program" "$@") &
 installer=$!
 pids="$installer"
-i=0
-until busy "$vnc"; do
-    kill -0 "$installer" 2>/dev/null || fail "the installer ended before its window could be served"
-    [ $i -lt 100 ] || fail "the installer's VNC server did not start on port $vnc"
-    sleep 0.1
-    i=$((i + 1))
-done
+await_port "$vnc" "$installer" "the installer's VNC server"
 websockify --web /usr/share/novnc "127.0.0.1:$web" "[::1]:$vnc" >/dev/null 2>&1 &
 pids="$pids $!"
-i=0
-until busy "$web"; do
-    [ $i -lt 100 ] || fail "websockify did not start on port $web"
-    sleep 0.1
-    i=$((i + 1))
-done
+await_port "$web" $! websockify
 echo "The installer's window is served at http://127.0.0.1:$web/vnc_lite.html"
 echo "Open it in a browser on this machine (from another one: ssh -L $web:127.0.0.1:$web this-machine)."
 echo "Ctrl+C stops it."
