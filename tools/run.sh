@@ -12,7 +12,7 @@ sh "$root/tools/build.sh"
 
 host="${VEXOR_HOST_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/vexor-host}"
 export VEXOR_HOST_DIR="$host"
-tool="$build/tools/vexor-host/vexor-host"
+tool="$build/simhost/vexor-host/vexor-host"
 if [ ! -d "$host" ] || [ -z "$(ls -A "$host" 2>/dev/null)" ]; then
     if [ -x "$tool" ]; then
         echo "Making a simulated Windows host with Crypto Pro in $host"

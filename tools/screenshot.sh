@@ -9,6 +9,6 @@ sh "$root/tools/build.sh"
 VEXOR_LOOPBACK_LIBRARY="$build/tools/serve/libvexor-loopback.so" \
     VEXOR_BROWSER_SHOT="$root/docs/screenshot.png" \
     python3 "$root/tests/browser/browser_test.py" "$root/tools/serve/serve-window.sh" \
-    "$build/src/app/VEXOR_K_CryptoProInstaller" "$build/tools/vexor-host/vexor-host" \
+    "$build/src/app/VEXOR_K_CryptoProInstaller" "$build/simhost/vexor-host/vexor-host" \
     "$build/tests/browser/vexor-form-geometry"
 echo "$root/docs/screenshot.png"

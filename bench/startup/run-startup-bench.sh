@@ -23,7 +23,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
 export VEXOR_HOST_DIR="$work/host" QT_QPA_PLATFORM=xcb LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 \
     XDG_RUNTIME_DIR="$work/runtime"
-"$build/tools/vexor-host/vexor-host" create --with-csp >/dev/null
+"$build/simhost/vexor-host/vexor-host" create --with-csp >/dev/null
 # The installer writes its log beside itself.
 cp "$build/src/app/VEXOR_K_CryptoProInstaller" "$work/"
 timer="$build/bench/startup/bench_startup_timer"

@@ -1,7 +1,6 @@
 #include "VexorKCryptoProInstaller.h"
 
 #include "Cp1251.h"
-#include "HostCpuArchitecture.h"
 #include "InstallerTexts.h"
 #include "Platform.h"
 #include "ui_VexorKCryptoProInstaller.h"
@@ -17,7 +16,7 @@ constexpr auto kRemovalModeTitle = cp1251("Удаление Quellon Vexor K дл
 } // namespace
 
 VexorKCryptoProInstaller::VexorKCryptoProInstaller(QWidget* parent)
-    : VexorKCryptoProInstaller(HostFacts::detect(hostCpuArchitecture), parent)
+    : VexorKCryptoProInstaller(HostFacts::detect(Platform::cpuArchitecture()), parent)
 {
 }
 
@@ -95,25 +94,6 @@ void VexorKCryptoProInstaller::installButtonClicked()
 void VexorKCryptoProInstaller::uninstall()
 {
     engine.uninstall();
-}
-
-void VexorKCryptoProInstaller::copyModuleFiles(const QString& payloadRoot,
-                                               const QString& targetFolder,
-                                               const QString& payloadFolder)
-{
-    engine.copyModuleFiles(payloadRoot, targetFolder, payloadFolder);
-}
-
-void VexorKCryptoProInstaller::removeRegistryKey(const QString& parentPath, const QString& keyName,
-                                                 bool onlyIfEmpty)
-{
-    engine.removeRegistryKey(parentPath, keyName, onlyIfEmpty);
-}
-
-void VexorKCryptoProInstaller::removeModuleFiles(const QString& payloadFolder,
-                                                 const QString& targetFolder)
-{
-    engine.removeModuleFiles(payloadFolder, targetFolder);
 }
 
 void VexorKCryptoProInstaller::closeButtonClicked()

@@ -18,7 +18,7 @@ class VexorKCryptoProInstaller : public QMainWindow
     Q_OBJECT
 
 public:
-    // Gathers the host facts of this machine (hostCpuArchitecture).
+    // Gathers the host facts of this machine.
     explicit VexorKCryptoProInstaller(QWidget* parent = nullptr);
     explicit VexorKCryptoProInstaller(const HostFacts& host, QWidget* parent = nullptr);
     ~VexorKCryptoProInstaller() override;
@@ -30,12 +30,8 @@ public:
     // true: install mode (install button visible); false: removal mode.
     void setModeTitle(bool installMode);
 
-    // The engine's procedures and steps, reporting through addLogLine.
+    // The engine's removal, reporting through addLogLine.
     void uninstall();
-    void copyModuleFiles(const QString& payloadRoot, const QString& targetFolder,
-                         const QString& payloadFolder);
-    void removeRegistryKey(const QString& parentPath, const QString& keyName, bool onlyIfEmpty);
-    void removeModuleFiles(const QString& payloadFolder, const QString& targetFolder);
 
 private slots:
     void installButtonClicked();

@@ -1,6 +1,7 @@
 #include "Cp1251.h"
 #include "FrameworkTranslation.h"
 #include "ModeSelection.h"
+#include "Platform.h"
 #include "VexorKCryptoProInstaller.h"
 
 #include <clocale>
@@ -40,6 +41,9 @@ int refuseWithoutCp1251(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // Before anything asks the machine about itself: the window gathers the
+    // host facts as it is made.
+    Platform::initializeProcess();
     setRussianCRuntimeLocale();
     QTextCodec* cp1251 = cp1251Codec();
     if (!cp1251)

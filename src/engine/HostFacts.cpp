@@ -13,10 +13,9 @@ HostFacts HostFacts::detect(const QString& architecture)
 {
     HostFacts facts;
     facts.architecture = architecture;
-    const QChar separator = QDir::separator();
     facts.cspFolder = queryProductInfo(productCode());
     // Windows Installer records the location with one trailing separator.
-    if (facts.cspFolder.endsWith(separator))
+    if (facts.cspFolder.endsWith(QDir::separator()))
         facts.cspFolder.chop(1);
 
     if (!facts.is64Bit())
@@ -26,9 +25,10 @@ HostFacts HostFacts::detect(const QString& architecture)
         environment.indexOf(QRegExp(QStringLiteral("^ProgramW6432=.*"), Qt::CaseInsensitive));
     if (entry < 0)
         return facts;
+    // The folder leaves the program in the system's own form.
     const QString programFiles64 = environment.at(entry).split(QLatin1Char('=')).at(1);
-    facts.cspFolder64 = programFiles64 + separator + QStringLiteral("Crypto Pro") + separator +
-                        QStringLiteral("CSP");
+    facts.cspFolder64 =
+        programFiles64 + QDir::toNativeSeparators(QStringLiteral("/Crypto Pro/CSP"));
     return facts;
 }
 

@@ -9,14 +9,8 @@ class HostFacts
 {
 public:
     // Gathers the facts of this machine for the given architecture text
-    // (hostCpuArchitecture in the program).
+    // (Platform::cpuArchitecture() in the program).
     static HostFacts detect(const QString& architecture);
-
-    // The Windows Installer product code of the Crypto Pro CSP.
-    static QString productCode();
-    // The product's "InstallLocation" from the Windows Installer; empty on any
-    // failure, including a value whose length changed between the two calls.
-    static QString queryProductInfo(const QString& productCode);
 
     // The one answer to "is this a 64-bit host": it decides where the 64-bit
     // folder is looked for, which route the install takes and which registry
@@ -27,4 +21,11 @@ public:
     QString architecture;
     QString cspFolder;   // receives the 32-bit build
     QString cspFolder64; // receives the 64-bit build; empty on a 32-bit host
+
+private:
+    // The Windows Installer product code of the Crypto Pro CSP.
+    static QString productCode();
+    // The product's "InstallLocation" from the Windows Installer; empty on any
+    // failure, including a value whose length changed between the two calls.
+    static QString queryProductInfo(const QString& productCode);
 };

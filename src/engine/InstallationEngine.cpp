@@ -206,15 +206,14 @@ ProcedureOutcome InstallationEngine::uninstall()
 bool InstallationEngine::copyModuleFiles(const QString& payloadRoot, const QString& targetFolder,
                                          const QString& payloadFolder)
 {
-    const QChar separator = QDir::separator();
-    const QDir payload(payloadRoot + separator + payloadFolder);
+    const QDir payload(payloadRoot + QLatin1Char('/') + payloadFolder);
     bool allCopied = true;
     for (const QString& name : payloadFiles(payload.path())) {
-        const QString target = targetFolder + separator + name;
+        const QString target = QDir::fromNativeSeparators(targetFolder) + QLatin1Char('/') + name;
         QFile source(payload.absoluteFilePath(name));
         // QFile::copy never replaces an existing file: a module already in
         // place is left as it is and reported.
-        if (source.copy(QDir::fromNativeSeparators(target))) {
+        if (source.copy(target)) {
             log(text(kFileCopied).arg(name), false);
         } else {
             log(text(kFileNotCopied).arg(name).arg(source.errorString()), true);

@@ -24,6 +24,7 @@ public:
     // Removes the module files, every key of the registration and the marker.
     ProcedureOutcome uninstall();
 
+private:
     // The steps; each returns false when it logged an error line.
     // Copies every file of payloadRoot\payloadFolder into targetFolder,
     // never replacing a file already there.
@@ -36,7 +37,6 @@ public:
     // schedules it for deletion at the next restart.
     bool removeModuleFiles(const QString& payloadFolder, const QString& targetFolder);
 
-private:
     void log(const QString& message, bool isError);
     // Logs the closing line and says how the procedure ended.
     ProcedureOutcome finish(bool failed, const QString& success, const QString& withErrors);

@@ -8,10 +8,10 @@
 class Platform
 {
 public:
-    // Runs before main: on the simulated host, opens the host named by
-    // VEXOR_HOST_DIR (or the default host folder) and merges the host's
-    // environment into the process environment, a variable already set in
-    // the process winning. On Windows it does nothing. Safe to call twice.
+    // Called first thing in main. On the simulated host, opens the host
+    // named by VEXOR_HOST_DIR (or the default host folder) and merges the
+    // host's environment into the process environment, a variable already
+    // set in the process winning. On Windows it does nothing.
     static void initializeProcess();
 
     // The host processor architecture as QSysInfo::currentCpuArchitecture

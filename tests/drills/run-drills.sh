@@ -27,7 +27,7 @@ if [ "${2:-}" = --writer ]; then
         name=$3-$i
         "$tool" reg add "HKLM\\SOFTWARE\\Load\\$3" /v "$name" /d "$(printf "$name%.0s" $(seq 50))" \
             /f >/dev/null || exit 1
-        "$tool" queue "/nonexistent/$name" >/dev/null || exit 1
+        "$tool" queue "C:\\nonexistent\\$name" >/dev/null || exit 1
         echo $i
         i=$((i + 1))
     done
@@ -56,7 +56,7 @@ check() {
               print n }' "$work/query")
     case $values in *[!0-9]*) fail "$1: $values" ;; esac
     [ "$values" -ge "$2" ] && [ "$values" -le "$3" ] || fail "$1: $values values, not $2 to $3"
-    queued=$("$tool" pending | grep -c "^delete /nonexistent/$1-")
+    queued=$("$tool" pending | grep -c "^delete C:.nonexistent.$1-")
     [ "$queued" -le "$values" ] && [ "$queued" -ge $((values - 1)) ] ||
         fail "$1: $queued queued files for $values values"
 }

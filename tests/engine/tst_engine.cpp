@@ -38,8 +38,8 @@
 // that a removal creates nothing and that the CSP folder stays; at the host's
 // end nothing that was there before the first action is lost and exactly the
 // pending files are queued.
-// Blocks ("-- NAME", "use NAME") as ScenarioTable reads them. {module32}, {module64}, {csp}, {sep},
-// {other} and {properties} stand for the host's paths and separators.
+// Blocks ("-- NAME", "use NAME") as ScenarioTable reads them. {module32}, {module64}, {csp},
+// {drive}, {sep}, {other} and {properties} stand for the host's paths and separators.
 extern const char* const engineScenarios;
 
 namespace {
@@ -132,6 +132,7 @@ class EngineTest : public QObject
         step.replace("{module32}", QDir::toNativeSeparators(TestHost::cspFolder() + "/vexor.dll"))
             .replace("{module64}", QDir::toNativeSeparators(TestHost::cspFolder64() + "/vexor.dll"))
             .replace("{csp}", TestHost::cspFolder())
+            .replace("{drive}", TestHost::systemDrive())
             .replace("{sep}", QDir::separator())
             .replace("{other}", QDir::separator() == '/' ? "\\" : "/")
             .replace("{properties}", TestHost::cryptoProProperties().section('\\', 1));

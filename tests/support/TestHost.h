@@ -48,6 +48,8 @@ public:
     // 64-bit one, on a 32-bit host).
     static QString cspFolder();
     static QString cspFolder64();
+    // The folder of the system drive C:.
+    static QString systemDrive();
     // Where Windows Installer keeps the Crypto Pro CSP's install properties.
     static QString cryptoProProperties();
     // Files queued for deletion at the next restart, in their queued order.

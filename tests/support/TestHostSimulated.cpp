@@ -71,9 +71,19 @@ QString TestHost::cspFolder64()
     return SimulatedHost::cspFolder64();
 }
 
+QString TestHost::systemDrive()
+{
+    return SimulatedHost::hostPath(QStringLiteral("C:\\"));
+}
+
 QStringList TestHost::pendingFileOperations()
 {
-    return SimulatedHost::pendingFileOperations();
+    QStringList deleted;
+    for (const SimulatedHost::FileOperation& operation : SimulatedHost::pendingFileOperations()) {
+        if (operation.target.isEmpty())
+            deleted << SimulatedHost::hostPath(operation.source);
+    }
+    return deleted;
 }
 
 void TestHost::setElevated(bool on)

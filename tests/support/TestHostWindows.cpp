@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "HostCpuArchitecture.h"
+#include "Platform.h"
 #include "RawRegistry.h"
 
 namespace {
@@ -48,8 +48,8 @@ QString cspBelow(const QString& programFiles)
 bool TestHost::prepare(bool withCsp)
 {
     if (!canBe(m_architecture)) {
-        m_error =
-            QStringLiteral("this machine is %1, not %2").arg(hostCpuArchitecture, m_architecture);
+        m_error = QStringLiteral("this machine is %1, not %2")
+                      .arg(Platform::cpuArchitecture(), m_architecture);
         return false;
     }
     qputenv("ProgramW6432", machineProgramW6432);
@@ -112,7 +112,7 @@ TestHost::~TestHost()
 
 bool TestHost::canBe(const QString& architecture)
 {
-    return architecture == hostCpuArchitecture;
+    return architecture == Platform::cpuArchitecture();
 }
 
 QString TestHost::cspFolder()
@@ -125,6 +125,11 @@ QString TestHost::cspFolder()
 QString TestHost::cspFolder64()
 {
     return cspFolder().isEmpty() ? QString() : cspBelow(programFiles64());
+}
+
+QString TestHost::systemDrive()
+{
+    return qEnvironmentVariable("SystemDrive");
 }
 
 QStringList TestHost::pendingFileOperations()

@@ -30,6 +30,7 @@
 //   dir PATH, missing PATH   PATH is a folder, is not there
 //   chmod MODE PATH      the permissions change
 //   copy PATH PATH       cp -a
+//   link TARGET NAME     NAME becomes a symbolic link to TARGET
 // A command line starting with "unprivileged" runs without root's override
 // of file permissions.
 struct Step
@@ -223,6 +224,8 @@ class TestCommandLines : public QObject
             return QProcess::execute("cp", {"-a", file, path(arguments.value(1))}) == 0
                        ? QString()
                        : "cp failed";
+        if (step.kind == "link")
+            return QFile::link(file, path(arguments.value(1))) ? QString() : "ln -s failed";
         if (step.kind == "chmod")
             return QProcess::execute("chmod", {arguments.value(0), path(arguments.value(1))}) == 0
                        ? QString()

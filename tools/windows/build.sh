@@ -11,7 +11,7 @@ build="$root/build-windows"
 
 qt=$(sh "$root/tools/windows/build-qt.sh" | tail -n 1)
 translations=$(qmake -query QT_INSTALL_TRANSLATIONS 2>/dev/null || true)
-set -- -DCMAKE_TOOLCHAIN_FILE="$root/tools/windows/mingw-w64.cmake" -DVEXOR_QT_WINDOWS="$qt" \
+set -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DVEXOR_QT_WINDOWS="$qt" \
     -DCMAKE_BUILD_TYPE=Release -DVEXOR_QT_TRANSLATIONS="$translations"
 [ -n "${VEXOR_MODULE_X86:-}" ] && set -- "$@" -DVEXOR_MODULE_X86="$VEXOR_MODULE_X86"
 [ -n "${VEXOR_MODULE_X64:-}" ] && set -- "$@" -DVEXOR_MODULE_X64="$VEXOR_MODULE_X64"
