@@ -42,7 +42,6 @@ public:
 
     // Empty while the database answers; otherwise what went wrong last.
     QString problem() const { return lastProblem; }
-    void clearProblem() { lastProblem.clear(); }
 
     // A write that lost the race for the write lock to another process
     // (SQLITE_BUSY while a read transaction was upgraded) is no problem of
@@ -95,7 +94,6 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    LONG prepareError() const { return error; }
     void bind(int index, qint64 value);
     void bind(int index, const QByteArray& blob);
     // Binds without a copy: blob must stay unchanged until this statement is

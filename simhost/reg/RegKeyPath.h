@@ -13,7 +13,6 @@ public:
     bool parse(const QString& text);
 
     HKEY root() const { return m_root; }
-    QString rootName() const { return m_rootName; }
     // Without leading or trailing backslashes; empty for the root itself.
     QString subKey() const { return m_subKey; }
     // The root's full name and the path as given, the way reg.exe prints it.
