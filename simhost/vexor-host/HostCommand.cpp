@@ -168,26 +168,25 @@ int HostCommand::queue(const QStringList& arguments, QTextStream& out, QTextStre
     }
     if (!hostIsUsable(err))
         return exitFailure;
-    SimulatedHost::FileOperation operation;
-    operation.source = SimulatedHost::windowsPath(paths[0]);
-    operation.target = paths.size() > 1 ? SimulatedHost::windowsPath(paths[1]) : QString();
-    operation.replaces = replace && !operation.target.isEmpty();
-    for (int i = 0; i < paths.size(); ++i) {
-        if ((i == 0 ? operation.source : operation.target).isEmpty()) {
-            err << "vexor-host queue: " << paths[i]
-                << " is not a file on the host's drive (C:\\...)\n";
-            return exitFailure;
-        }
-    }
+    const QString target = paths.value(1);
     const DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(reinterpret_cast<LPCWSTR>(operation.source.utf16()),
-                     operation.target.isEmpty()
-                         ? nullptr
-                         : reinterpret_cast<LPCWSTR>(operation.target.utf16()),
+    if (!MoveFileExW(reinterpret_cast<LPCWSTR>(paths[0].utf16()),
+                     target.isEmpty() ? nullptr : reinterpret_cast<LPCWSTR>(target.utf16()),
                      flags)) {
-        err << "vexor-host queue: " << SimulatedHost::errorText(long(GetLastError())) << '\n';
+        const DWORD code = GetLastError();
+        for (const QString& path : qAsConst(paths)) {
+            if (code == ERROR_PATH_NOT_FOUND && SimulatedHost::windowsPath(path).isEmpty()) {
+                err << "vexor-host queue: " << path
+                    << " is not a file on the host's drive (C:\\...)\n";
+                return exitFailure;
+            }
+        }
+        err << "vexor-host queue: " << SimulatedHost::errorText(long(code)) << '\n';
         return exitFailure;
     }
+    const SimulatedHost::FileOperation operation{SimulatedHost::windowsPath(paths[0]),
+                                                 SimulatedHost::windowsPath(target),
+                                                 replace && !target.isEmpty()};
     out << describe(operation) << '\n';
     return exitSuccess;
 }
