@@ -2,7 +2,8 @@
 
 // Win32 declarations served by the simulated Windows host. Names, types,
 // values and signatures follow the Windows SDK so that the same source builds
-// against <windows.h> and against this header. Include WinApi.h, not this.
+// against <windows.h> and against this header: the program reaches it through
+// the seam's WinApi.h, the host's own tools directly.
 
 #include <cstdint>
 
