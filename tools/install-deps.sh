@@ -28,7 +28,9 @@ chromium
 chromium-driver
 wine
 wine64
+wine32:i386
 g++-mingw-w64-x86-64
+g++-mingw-w64-i686
 clang
 libclang-rt-14-dev
 "
@@ -48,6 +50,10 @@ echo "Installing:$missing"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
+fi
+# The 32-bit Wine, for a 32-bit Windows under Wine, comes from the i386 archive.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update
 # shellcheck disable=SC2086

@@ -44,7 +44,7 @@ figures() {
     tr -d '\r' | figures >"$work/wine.txt"
 [ -s "$work/wine.txt" ] || fail "Wine printed no figures"
 echo "Timing $rounds rounds on the simulated host..." >&2
-"$native" --time "$rounds" "$host_scenario_files" >"$work/host.raw" ||
+VEXOR_HOST_PROCESS_BITS=64 "$native" --time "$rounds" "$host_scenario_files" >"$work/host.raw" ||
     fail "the simulated host run failed"
 figures <"$work/host.raw" >"$work/host.txt"
 

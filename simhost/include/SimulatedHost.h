@@ -55,6 +55,10 @@ public:
     // Administrator rights, VEXOR_HOST_ELEVATED unless set here.
     static void setElevated(bool on);
     static bool isElevated();
+    // The bitness of this process on a 64-bit host: a 32-bit process that
+    // names no view lands in the 32-bit one. VEXOR_HOST_PROCESS_BITS unless
+    // set here; 32 by default, as the installer is a 32-bit program.
+    static void setProcessBits(int bits);
     static int openHandleCount();
 
     // The Crypto Pro CSP's folders; empty without Crypto Pro, and the

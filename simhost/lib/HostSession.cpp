@@ -123,6 +123,13 @@ bool HostSession::isElevated()
     return qEnvironmentVariable("VEXOR_HOST_ELEVATED") != QLatin1String("0");
 }
 
+bool HostSession::is32BitProcess()
+{
+    if (processBitsOverride)
+        return *processBitsOverride == 32;
+    return qEnvironmentVariable("VEXOR_HOST_PROCESS_BITS") != QLatin1String("64");
+}
+
 HKEY HostSession::addHandle(const OpenKey& key)
 {
     // Handle values are never reused in a process, so a stale handle can

@@ -52,6 +52,11 @@ public:
 
     bool isElevated();
     void setElevated(bool on) { elevatedOverride = on; }
+    // A 32-bit program on a 64-bit host names no view and lands in the
+    // 32-bit one, as the installer does; the host's own tools are 64-bit.
+    // VEXOR_HOST_PROCESS_BITS unless set here; 32 by default.
+    bool is32BitProcess();
+    void setProcessBits(int bits) { processBitsOverride = bits; }
 
     HKEY addHandle(const OpenKey& key);
     OpenKey* findHandle(HKEY handle);
@@ -73,6 +78,7 @@ private:
     QString cachedArchitecture;
     std::optional<QString> cachedOrigin;
     std::optional<bool> elevatedOverride;
+    std::optional<int> processBitsOverride;
     std::unordered_map<quintptr, OpenKey> handles;
     quintptr nextHandle = 0x1000;
     QMap<QString, QString> injectedVariables;

@@ -2,7 +2,9 @@
 
 #include "RegistryName.h"
 
+#include <QByteArrayList>
 #include <QDateTime>
+#include <QSet>
 
 namespace {
 
@@ -34,6 +36,84 @@ QByteArray foldOf(const QByteArray& stored)
 bool isRedirectedRoot(const RegistryStore::KeyRow& row)
 {
     return row.parent == HostDatabase::localMachineId && row.fold == softwareFold();
+}
+
+// Keys below SOFTWARE of which Windows keeps one copy for both views, as
+// Wine's wine.inf links them; the 32-bit view reaches the native key.
+const char* const sharedKeys[] = {
+    "Microsoft\\Clients",
+    "Microsoft\\Cryptography\\Calais\\Current",
+    "Microsoft\\Cryptography\\Calais\\Readers",
+    "Microsoft\\Cryptography\\Services",
+    "Microsoft\\CTF\\SystemShared",
+    "Microsoft\\CTF\\TIP",
+    "Microsoft\\DFS",
+    "Microsoft\\Driver Signing",
+    "Microsoft\\EnterpriseCertificates",
+    "Microsoft\\EventSystem",
+    "Microsoft\\MSMQ",
+    "Microsoft\\Non-Driver Signing",
+    "Microsoft\\Notepad\\DefaultFonts",
+    "Microsoft\\OLE",
+    "Microsoft\\RAS",
+    "Microsoft\\RPC",
+    "Microsoft\\Shared Tools\\MSInfo",
+    "Microsoft\\SystemCertificates",
+    "Microsoft\\TermServLicensing",
+    "Microsoft\\Transaction Server",
+    "Microsoft\\Windows\\CurrentVersion\\App Paths",
+    "Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cursors\\Schemes",
+    "Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers",
+    "Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons",
+    "Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap",
+    "Microsoft\\Windows\\CurrentVersion\\Group Policy",
+    "Microsoft\\Windows\\CurrentVersion\\Policies",
+    "Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
+    "Microsoft\\Windows\\CurrentVersion\\Setup",
+    "Microsoft\\Windows\\CurrentVersion\\Telephony\\Locations",
+    "Microsoft\\Windows\\CurrentVersion\\Time Zones",
+    "Microsoft\\Windows NT\\CurrentVersion\\Console",
+    "Microsoft\\Windows NT\\CurrentVersion\\FontDpi",
+    "Microsoft\\Windows NT\\CurrentVersion\\FontLink",
+    "Microsoft\\Windows NT\\CurrentVersion\\FontMapper",
+    "Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+    "Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+    "Microsoft\\Windows NT\\CurrentVersion\\Gre_Initialize",
+    "Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options",
+    "Microsoft\\Windows NT\\CurrentVersion\\LanguagePack",
+    "Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
+    "Microsoft\\Windows NT\\CurrentVersion\\Perflib",
+    "Microsoft\\Windows NT\\CurrentVersion\\Ports",
+    "Microsoft\\Windows NT\\CurrentVersion\\Print",
+    "Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+    "Microsoft\\Windows NT\\CurrentVersion\\Time Zones",
+    "Policies",
+    "Registered Applications",
+};
+
+// Folded paths joined by a backslash, which no key name holds.
+const QByteArray pathSeparator("\0\\", 2);
+
+// Whether path[from...] begins with a shared key.
+bool leadsToSharedKey(const std::vector<QByteArray>& path, size_t from)
+{
+    static const QSet<QByteArray> shared = [] {
+        QSet<QByteArray> paths;
+        for (const char* key : sharedKeys) {
+            QByteArrayList folded;
+            for (const QString& name : QString::fromLatin1(key).split(QLatin1Char('\\')))
+                folded << RegistryName::folded(name);
+            paths.insert(folded.join(pathSeparator));
+        }
+        return paths;
+    }();
+    QByteArray walked;
+    for (size_t i = from; i < path.size(); ++i) {
+        walked += (i == from ? QByteArray() : pathSeparator) + foldOf(path[i]);
+        if (shared.contains(walked))
+            return true;
+    }
+    return false;
 }
 
 // Reads the name, type and data columns, in that order, of a value query.
@@ -135,8 +215,10 @@ LONG RegistryStore::resolve(const KeyRow& start, const std::vector<QByteArray>& 
                             KeyRow* result)
 {
     KeyRow current = start;
-    for (const QByteArray& name : path) {
-        if (walk->redirect32 && isRedirectedRoot(current) && foldOf(name) != wow64NodeFold()) {
+    for (size_t i = 0; i < path.size(); ++i) {
+        const QByteArray& name = path[i];
+        if (walk->redirect32 && isRedirectedRoot(current) && foldOf(name) != wow64NodeFold() &&
+            !leadsToSharedKey(path, i)) {
             if (LONG code = enterWow64Node(&current, walk); code != ERROR_SUCCESS)
                 return code;
         }

@@ -327,6 +327,12 @@ void SimulatedHost::setElevated(bool on)
     HostSession::instance().setElevated(on);
 }
 
+void SimulatedHost::setProcessBits(int bits)
+{
+    Guard guard(HostSession::instance().mutex());
+    HostSession::instance().setProcessBits(bits);
+}
+
 bool SimulatedHost::isElevated()
 {
     Guard guard(HostSession::instance().mutex());

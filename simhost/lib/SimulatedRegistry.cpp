@@ -142,14 +142,21 @@ private:
     LONG code = ERROR_SUCCESS;
 };
 
-LONG viewOf(HostSession& session, REGSAM requested, bool* redirect32)
+// Whether a call's walk from a handle takes the 32-bit view: asked for; or,
+// in a 32-bit process that asks for neither view, the handle's own view
+// when it was opened with one, and else the 32-bit view.
+LONG viewOf(HostSession& session, REGSAM requested, const HostSession::OpenKey& handle,
+            bool* redirect32)
 {
     *redirect32 = false;
     if (!session.isWow64Host())
         return ERROR_SUCCESS; // a 32-bit host has one view only
-    if ((requested & viewBits) == viewBits)
+    REGSAM view = requested & viewBits;
+    if (view == viewBits)
         return ERROR_INVALID_PARAMETER;
-    *redirect32 = (requested & KEY_WOW64_32KEY) != 0;
+    if (!view && session.is32BitProcess())
+        view = handle.view ? handle.view : KEY_WOW64_32KEY;
+    *redirect32 = view == KEY_WOW64_32KEY;
     return ERROR_SUCCESS;
 }
 
@@ -204,7 +211,8 @@ LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DW
     if (call.status() != ERROR_SUCCESS)
         return call.status();
     bool redirect32 = false;
-    if (LONG code = viewOf(call.session, requested, &redirect32); code != ERROR_SUCCESS)
+    if (LONG code = viewOf(call.session, requested, call.target, &redirect32);
+        code != ERROR_SUCCESS)
         return code;
     const bool restricted = isRestricted(call.session, call.target.root);
     const REGSAM granted = specificRights(requested, restricted);
@@ -347,17 +355,17 @@ LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
     return call.commit();
 }
 
-LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
+LONG RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved)
 {
+    Q_UNUSED(Reserved);
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     KeyCall call(hKey, 0);
     if (call.status() != ERROR_SUCCESS)
         return call.status();
-    // The call has no view flag of its own: it stays in the view of the
-    // handle it is given.
     bool redirect32 = false;
-    if (LONG code = viewOf(call.session, call.target.view, &redirect32); code != ERROR_SUCCESS)
+    if (LONG code = viewOf(call.session, samDesired, call.target, &redirect32);
+        code != ERROR_SUCCESS)
         return code;
     std::vector<QByteArray> path;
     if (LONG code = RegistryName::splitPath(lpSubKey, &path); code != ERROR_SUCCESS)
@@ -372,6 +380,13 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
     if (LONG code = call.store->deleteKey(found); code != ERROR_SUCCESS)
         return code;
     return call.commit();
+}
+
+LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
+{
+    // No view flag of its own: the subkey is looked for as an open without
+    // one would find it.
+    return RegDeleteKeyExW(hKey, lpSubKey, 0, 0);
 }
 
 LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,

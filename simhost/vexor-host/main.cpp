@@ -9,6 +9,8 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
+    // As Windows' own reg.exe, the host tool is a 64-bit program.
+    SimulatedHost::setProcessBits(64);
     SimulatedHost::use();
     QTextStream out(stdout);
     QTextStream err(stderr);

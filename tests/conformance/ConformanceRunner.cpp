@@ -227,7 +227,9 @@ REGSAM rights(const std::string& word)
 void removeTree(HKEY parent, const WString& path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    // The path named, in either kind of program: Wow6432Node is named.
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
         return;
     // Always the child at index 0, as each pass removes the one it found.
     for (int guard = 0; guard < 1000; ++guard) {
@@ -238,7 +240,7 @@ void removeTree(HKEY parent, const WString& path)
         removeTree(key, WString(child, length));
     }
     RegCloseKey(key);
-    RegDeleteKeyW(parent, path.c_str());
+    RegDeleteKeyExW(parent, path.c_str(), KEY_WOW64_64KEY, 0);
 }
 
 // The REG_SZ value of the key, read through a handle opened anew.
@@ -368,6 +370,8 @@ void perform(Call& c, const Words& data)
         c.result = f == "RegCloseKey"     ? RegCloseKey(c.key)
                    : f == "RegDeleteKeyW" ? RegDeleteKeyW(c.key, second.get())
                                           : RegDeleteValueW(c.key, second.get());
+    } else if (f == "RegDeleteKeyExW") { // (key, name, view flags)
+        c.result = RegDeleteKeyExW(c.key, second.get(), rights(a[2]), 0);
     } else if (f == "RegSetValueExW") {
         // (key, name[, type, or NULL for no data[, size]]); the size, as "N
         // bytes" after any quoted text, may leave data unwritten.

@@ -1,9 +1,12 @@
 #!/bin/sh
 # Runs the registry scenarios on the simulated host and, built with mingw-w64,
 # under Wine, and compares the two outputs line by line after putting the
-# listed Windows answers in place of Wine's.
+# listed Windows answers in place of Wine's. BITS is the Windows program's:
+# 64, or 32 for a 32-bit program under WOW64, which the simulated host then
+# runs as a 32-bit process. An entry of the differences with a "process N"
+# line holds for N-bit programs only.
 #
-# usage: run-conformance.sh NATIVE_PROGRAM WINDOWS_PROGRAM KNOWN_DIFFERENCES
+# usage: run-conformance.sh NATIVE_PROGRAM WINDOWS_PROGRAM BITS KNOWN_DIFFERENCES
 set -u
 
 fail() {
@@ -11,10 +14,11 @@ fail() {
     exit 1
 }
 
-[ $# -eq 3 ] || fail "usage: $0 NATIVE_PROGRAM WINDOWS_PROGRAM KNOWN_DIFFERENCES"
+[ $# -eq 4 ] || fail "usage: $0 NATIVE_PROGRAM WINDOWS_PROGRAM BITS KNOWN_DIFFERENCES"
 native=$1
 windows=$2
-known=$3
+bits=$3
+known=$4
 minimum=150
 
 [ -x "$native" ] || fail "the simulated-host build of the scenarios is missing: $native"
@@ -35,7 +39,7 @@ if ! grep -q '^end [0-9]* checks$' "$work/wine.out"; then
     fail "Wine did not run the scenarios to the end (exit status $status); the comparison cannot pass without it"
 fi
 
-(cd "$work" && "$native" "$host_scenario_files" >"$work/native.out" 2>"$work/native.err")
+(cd "$work" && VEXOR_HOST_PROCESS_BITS=$bits "$native" "$host_scenario_files" >"$work/native.out" 2>"$work/native.err")
 status=$?
 if ! grep -q '^end [0-9]* checks$' "$work/native.out"; then
     echo "--- simulated host's error output (last lines) ---" >&2
@@ -47,11 +51,16 @@ fi
 
 # Put the listed Windows answers in place of Wine's. An entry must carry its
 # reason and source, and its Wine line must still be what Wine prints.
-awk -v known="$known" -v report="$work/applied" '
+awk -v known="$known" -v bits="$bits" -v report="$work/applied" '
     BEGIN {
         while ((getline line < known) > 0) {
-            if (line ~ /^check /) { label = substr(line, 7); labels[label] = 1; order[++count] = label }
-            else if (line ~ /^wine /) wine[label] = substr(line, 6)
+            # An entry counts from its first line after "check", unless that
+            # is "process N" for another bitness.
+            if (line ~ /^check /) { pending = substr(line, 7); skip = 0; continue }
+            if (line ~ /^process /) { skip = substr(line, 9) != bits; continue }
+            if (skip) continue
+            if (pending != "") { label = pending; labels[label] = 1; order[++count] = label; pending = "" }
+            if (line ~ /^wine /) wine[label] = substr(line, 6)
             else if (line ~ /^windows /) windows[label] = substr(line, 9)
             else if (line ~ /^reason /) reason[label] = 1
             else if (line ~ /^source /) source[label] = 1

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds static Qt for x86_64-w64-mingw32 from Debian's own qtbase source, of
+# Builds static Qt for i686-w64-mingw32 (32-bit Windows: the installer is a
+# 32-bit program, which 64-bit Windows runs too) from Debian's own qtbase source, of
 # the very version installed for this build, and caches it outside the
 # checkout. Prints the Qt prefix on its last line. A second run finds the
 # cache and builds nothing. Only Debian's archive is used.
@@ -15,23 +16,24 @@ fail() {
 version=$(dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null) ||
     fail "qtbase5-dev is not installed (tools/install-deps.sh installs it)"
 upstream=${version%%-*}
+target=i686-w64-mingw32
 # The flags are part of the cache key: a change to them builds anew.
-flags="-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- -release -static
+flags="-xplatform win32-g++ -device-option CROSS_COMPILE=$target- -release -static
  -opensource -confirm-license -no-dbus -no-opengl -no-icu -qt-zlib -qt-pcre -qt-libpng -no-libjpeg
  -qt-freetype -no-harfbuzz -no-feature-tabletevent -no-feature-sql -no-feature-network
  -no-feature-xml -nomake examples -nomake tests"
 flags=$(printf '%s' "$flags" | tr '\n' ' ')
 key=$(printf '%s %s' "$version" "$flags" | sha256sum | cut -c1-12)
 cache=${VEXOR_QT_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vexor-installer}
-prefix="$cache/qt-$upstream-mingw64-$key"
+prefix="$cache/qt-$upstream-$target-$key"
 
 if [ -f "$prefix/.complete" ]; then
     echo "$prefix"
     exit 0
 fi
 
-command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
-    fail "x86_64-w64-mingw32-g++-posix is missing (Debian package g++-mingw-w64-x86-64)"
+command -v $target-g++-posix >/dev/null ||
+    fail "$target-g++-posix is missing (Debian package g++-mingw-w64-i686)"
 mkdir -p "$cache"
 work=$(mktemp -d "$cache/build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -66,19 +68,30 @@ tar -xf "$orig" -C "$work/src" --strip-components=1
 # names point at the win32 one, so put the posix ones first on PATH.
 mkdir -p "$work/bin"
 for tool in gcc g++; do
-    ln -s "$(command -v x86_64-w64-mingw32-$tool-posix)" "$work/bin/x86_64-w64-mingw32-$tool"
+    ln -s "$(command -v $target-$tool-posix)" "$work/bin/$target-$tool"
 done
 PATH="$work/bin:$PATH"
 export PATH
 
 mkdir -p "$work/build"
 cd "$work/build"
-echo "Configuring Qt $upstream for x86_64-w64-mingw32" >&2
+echo "Configuring Qt $upstream for $target" >&2
 # shellcheck disable=SC2086
 "$work/src/configure" -prefix "$prefix" $flags >"$work/configure.log" 2>&1 ||
     { tail -40 "$work/configure.log" >&2; fail "configure failed"; }
-echo "Building Qt (about 15 minutes on two cores)" >&2
-make -j"$(nproc)" >"$work/make.log" 2>&1 || { tail -40 "$work/make.log" >&2; fail "make failed"; }
+echo "Building Qt (about 15 minutes on two cores); its progress follows every minute" >&2
+make -j"$(nproc)" >"$work/make.log" 2>&1 &
+builder=$!
+# Objects this configuration compiles, counted on a build of Qt 5.15.8: an
+# estimate, so that a newcomer sees how far the build has got.
+expected=1400
+started=$(date +%s)
+while sleep 60 && kill -0 "$builder" 2>/dev/null; do
+    objects=$(find "$work/build" -name "*.o" | wc -l)
+    echo "Building Qt: $objects of about $expected objects, $((($(date +%s) - started) / 60)) min" >&2
+done
+wait "$builder" || { tail -40 "$work/make.log" >&2; fail "make failed"; }
+echo "Built Qt: $(find "$work/build" -name '*.o' | wc -l) objects in $((($(date +%s) - started) / 60)) min" >&2
 rm -rf "$prefix"
 make install >"$work/install.log" 2>&1 || { tail -40 "$work/install.log" >&2; fail "install failed"; }
 touch "$prefix/.complete"
