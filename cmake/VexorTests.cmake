@@ -48,10 +48,15 @@ function(vexor_embed_table file symbol source)
 endfunction()
 
 # vexor_add_wine_test(<name> <path in the Windows build>): that suite's
-# Windows build run under Wine, on Wine's own registry and files.
+# Windows build run under Wine, on Wine's own registry and files: on 64-bit
+# Windows under WOW64 (<name>64) and on 32-bit Windows (<name>32).
 function(vexor_add_wine_test name executable)
-    add_test(NAME ${name}
-        COMMAND ${VEXOR_RUN_ISOLATED} ${CMAKE_SOURCE_DIR}/tests/support/run-under-wine.sh
-                ${VEXOR_WINDOWS_BUILD}/${executable})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    foreach(bits 64 32)
+        set(test ${name}${bits})
+        set(arch win${bits})
+        add_test(NAME ${test}
+            COMMAND ${VEXOR_RUN_ISOLATED} ${CMAKE_SOURCE_DIR}/tests/support/run-under-wine.sh
+                    ${arch} ${VEXOR_WINDOWS_BUILD}/${executable})
+        set_tests_properties(${test} PROPERTIES TIMEOUT 900)
+    endforeach()
 endfunction()

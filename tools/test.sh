@@ -27,7 +27,7 @@ cd "$root/build-sanitize"
 ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0 \
     LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QT_XCB_GL_INTEGRATION=none \
-    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -E '(-wine$|^windows-)'
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -E '(-wine(32|64)$|^windows-)'
 
 # The libFuzzer targets, each over its seed corpus and a fixed number of new
 # inputs (README.md gives a longer run).

@@ -16,10 +16,16 @@
 # marker was written, then a fresh install. The machine must then be as
 # EXPECTED's install left it.
 #
-# usage: run-endtoend.sh host PROGRAM VEXOR_HOST_TOOL [EXPECTED]
+# The sides: the simulated host, 64-bit (host, with the starts only it can
+# make) or 32-bit (host32); Wine, a 64-bit Windows that runs the 32-bit
+# program under WOW64 (wine64) or a 32-bit one (wine32). A 64-bit side and a
+# 32-bit side each have their EXPECTED.
+#
+# usage: run-endtoend.sh host|host32 PROGRAM VEXOR_HOST_TOOL [EXPECTED]
 #        run-endtoend.sh drill PROGRAM VEXOR_HOST_TOOL EXPECTED [ROUNDS]
-#        run-endtoend.sh wine PROGRAM.exe [EXPECTED]
-# Needs xvfb-run (when there is no display), xdotool, iconv; for wine, wine64.
+#        run-endtoend.sh wine64|wine32 PROGRAM.exe [EXPECTED]
+# Needs xvfb-run (when there is no display), xdotool, iconv; for Wine, wine64
+# and wine32.
 set -u
 
 fail() {
@@ -36,15 +42,18 @@ fi
 side=$1
 program=$2
 case $side in
-host | drill) expected=${4:-} ;;
+host | host32 | drill) expected=${4:-} ;;
 *) expected=${3:-} ;;
 esac
+# A 32-bit Windows has one program folder and one registry view.
+bits=64
+case $side in *32) bits=32 ;; esac
 command -v xdotool >/dev/null || fail "xdotool is missing (tools/install-deps.sh installs it)"
 [ -f "$program" ] || fail "the program is missing: $program"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/endtoend.XXXXXX") || fail "cannot make a temporary folder"
 cleanup() {
-    [ "$side" = wine ] && wineserver -k >/dev/null 2>&1
+    case $side in wine*) wineserver -k >/dev/null 2>&1 ;; esac
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -56,13 +65,20 @@ log="$work/program/install.log"
 
 csp_names='Program Files (x86)/Crypto Pro/CSP
 Program Files/Crypto Pro/CSP'
+csp32='C:\Program Files (x86)\Crypto Pro\CSP\'
+if [ $bits = 32 ]; then
+    csp_names='Program Files/Crypto Pro/CSP'
+    csp32='C:\Program Files\Crypto Pro\CSP\'
+fi
 
 case $side in
-host | drill)
+host | host32 | drill)
     tool=$3
+    arch=x86_64
+    [ $bits = 32 ] && arch=i386
     # The installer runs on a copy: a copied host is a host of its own, and
     # nothing may reach the folder it was made in.
-    VEXOR_HOST_DIR="$work/original" "$tool" create --with-csp >/dev/null ||
+    VEXOR_HOST_DIR="$work/original" "$tool" create --arch $arch --with-csp >/dev/null ||
         fail "cannot make the simulated host"
     cp -a "$work/original" "$work/host" || fail "cannot copy the simulated host"
     export VEXOR_HOST_DIR="$work/host"
@@ -77,8 +93,8 @@ host | drill)
     start() { (cd "$work/program" && QT_QPA_PLATFORM=xcb exec env "$@" "./$name" >"$work/out" 2>&1) & pid=$!; }
     stop() { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
     ;;
-wine)
-    export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+wine64 | wine32)
+    export WINEPREFIX="$work/prefix" WINEARCH=win$bits WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     wineboot -i >/dev/null 2>&1 || fail "cannot make a Wine prefix"
     drive="$WINEPREFIX/drive_c"
@@ -93,13 +109,13 @@ wine)
     reg add "HKLM\\Software\\Classes\\Installer\\Products\\$packed" /v ProductName \
         /d "Crypto Pro CSP" /f /reg:64 >/dev/null
     reg add "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\$packed\\InstallProperties" \
-        /v InstallLocation /d 'C:\Program Files (x86)\Crypto Pro\CSP\' /f /reg:64 >/dev/null
+        /v InstallLocation /d "$csp32" /f /reg:64 >/dev/null
     printf '%s\n' "$csp_names" | while read -r folder; do mkdir -p "$drive/$folder"; done
     start() { (cd "$work/program" && exec wine "./$name" >"$work/out" 2>&1) & pid=$!; }
     stop() { wineserver -k >/dev/null 2>&1; wait "$pid" 2>/dev/null; }
     ;;
 *)
-    fail "unknown side $side (host or wine)"
+    fail "unknown side $side (host, host32, drill, wine64 or wine32)"
     ;;
 esac
 

@@ -33,9 +33,18 @@ bool removeTree(HKEY root, const QString& path, REGSAM view)
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
+// Empty on 32-bit Windows.
 QString programFiles64()
 {
     return QString::fromLocal8Bit(machineProgramW6432);
+}
+
+// The 32-bit programs' folder: ProgramFiles(x86) on 64-bit Windows,
+// ProgramFiles on 32-bit Windows.
+QString programFiles32()
+{
+    const QString x86 = qEnvironmentVariable("ProgramFiles(x86)");
+    return x86.isEmpty() ? qEnvironmentVariable("ProgramFiles") : x86;
 }
 
 QString cspBelow(const QString& programFiles)
@@ -82,8 +91,7 @@ bool TestHost::prepare(bool withCsp)
         }
     }
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, wide(sessionManager), L"PendingFileRenameOperations");
-    const QString programFiles32 = QString::fromLocal8Bit(qgetenv("ProgramFiles(x86)"));
-    for (const QString& programFiles : {programFiles32, programFiles64()}) {
+    for (const QString& programFiles : {programFiles32(), programFiles64()}) {
         const QString folder = programFiles + QStringLiteral("\\Crypto Pro");
         if (!programFiles.isEmpty() && !QDir(folder).removeRecursively()) {
             m_error = QStringLiteral("cannot remove %1").arg(folder);
@@ -92,8 +100,9 @@ bool TestHost::prepare(bool withCsp)
     }
     if (!withCsp)
         return true;
-    const QString csp = cspBelow(programFiles32);
-    if (!QDir().mkpath(csp) || !QDir().mkpath(cspBelow(programFiles64())) ||
+    const QString csp = cspBelow(programFiles32());
+    if (!QDir().mkpath(csp) ||
+        (!programFiles64().isEmpty() && !QDir().mkpath(cspBelow(programFiles64()))) ||
         !RawRegistry::plant(HKEY_LOCAL_MACHINE, cryptoProProduct,
                             {"|ProductName=Crypto Pro CSP"}) ||
         !RawRegistry::plant(HKEY_LOCAL_MACHINE, cryptoProProperties(),
@@ -119,12 +128,13 @@ QString TestHost::cspFolder()
 {
     if (!RawRegistry::keyExists(HKEY_LOCAL_MACHINE, cryptoProProperties()))
         return QString();
-    return cspBelow(QString::fromLocal8Bit(qgetenv("ProgramFiles(x86)")));
+    return cspBelow(programFiles32());
 }
 
 QString TestHost::cspFolder64()
 {
-    return cspFolder().isEmpty() ? QString() : cspBelow(programFiles64());
+    return cspFolder().isEmpty() || programFiles64().isEmpty() ? QString()
+                                                                : cspBelow(programFiles64());
 }
 
 QString TestHost::systemDrive()

@@ -1,9 +1,10 @@
 #!/bin/sh
-# Runs a suite's Windows build under Wine in a fresh 64-bit prefix of its own:
-# Wine's registry, Windows Installer and files are the machine the suite
-# prepares for each test. Passes when the suite does.
+# Runs a suite's Windows build under Wine in a fresh prefix of its own, a
+# 64-bit Windows (win64), where the 32-bit suite runs under WOW64, or a 32-bit
+# one (win32): Wine's registry, Windows Installer and files are the machine
+# the suite prepares for each test. Passes when the suite does.
 #
-# usage: run-under-wine.sh SUITE.exe [QtTest arguments...]
+# usage: run-under-wine.sh win64|win32 SUITE.exe [QtTest arguments...]
 set -u
 
 fail() {
@@ -11,14 +12,15 @@ fail() {
     exit 1
 }
 
-[ $# -ge 1 ] || fail "usage: $0 SUITE.exe [arguments...]"
-suite=$1
-shift
+[ $# -ge 2 ] || fail "usage: $0 win64|win32 SUITE.exe [arguments...]"
+arch=$1
+suite=$2
+shift 2
 [ -f "$suite" ] || fail "the Windows build of the suite is missing: $suite (tools/windows/build.sh makes it)"
-command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian package wine64; tools/install-deps.sh installs it)"
+command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian packages wine64 and wine32; tools/install-deps.sh installs them)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wine-suite.XXXXXX") || fail "cannot make a temporary folder"
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEPREFIX="$work/prefix" WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Windows build, compiled and linked for real with mingw-w64 against the
 # static Qt for Windows: brought up to date, then the program is checked for
-# what Windows needs of it: only system DLLs imported, its icon, and the
+# what Windows needs of it: a 32-bit GUI program, which every Windows the
+# module serves can run, importing only system DLLs, with its icon and the
 # manifest that asks for administrator rights.
 #
 # usage: run-winbuild.sh WINDOWS_BUILD
@@ -14,9 +15,9 @@ fail() {
 
 [ $# -eq 1 ] || fail "usage: $0 WINDOWS_BUILD"
 build=$1
-objdump=x86_64-w64-mingw32-objdump
+objdump=i686-w64-mingw32-objdump
 [ -f "$build/CMakeCache.txt" ] || fail "no Windows build in $build (tools/windows/build.sh makes it)"
-command -v "$objdump" >/dev/null 2>&1 || fail "$objdump is missing (Debian package binutils-mingw-w64-x86-64)"
+command -v "$objdump" >/dev/null 2>&1 || fail "$objdump is missing (Debian package binutils-mingw-w64-i686)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/winbuild.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM
@@ -33,6 +34,8 @@ fi
 exe="$build/src/app/VEXOR_K_CryptoProInstaller.exe"
 [ -f "$exe" ] || fail "the build made no $exe"
 "$objdump" -p "$exe" >"$work/headers" || fail "$objdump cannot read $exe"
+grep -q 'file format pei-i386' "$work/headers" || fail "the program is not a 32-bit (PE32, i386) program"
+grep -q '^Subsystem[[:space:]]*0*2[[:space:]]' "$work/headers" || fail "the program is not a GUI program"
 
 # Everything else (Qt, the C++ runtime) is linked in.
 system='advapi32 msi msvcrt kernel32 user32 gdi32 shell32 ole32 oleaut32 imm32 uxtheme dwmapi
@@ -51,4 +54,4 @@ for type in 3 e 18; do
 done
 grep -aq 'level="requireAdministrator"' "$exe" ||
     fail "the program's manifest does not ask for administrator rights"
-echo "PASS: the Windows build is up to date; the program imports only system DLLs and carries its icon and its requireAdministrator manifest."
+echo "PASS: the Windows build is up to date; the program is a 32-bit GUI program, imports only system DLLs and carries its icon and its requireAdministrator manifest."

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Builds the installer for 64-bit Windows in build-windows/: static Qt for
+# Builds the installer, a 32-bit Windows program, in build-windows/: static Qt for
 # mingw-w64 first (once; build-qt.sh caches it), then the program with its
 # icon, manifest and resources. Prints the .exe's path on its last line.
 #
