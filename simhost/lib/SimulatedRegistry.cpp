@@ -142,21 +142,19 @@ private:
     LONG code = ERROR_SUCCESS;
 };
 
-// Whether a call's walk from a handle takes the 32-bit view: asked for; or,
-// in a 32-bit process that asks for neither view, the handle's own view
-// when it was opened with one, and else the 32-bit view.
-LONG viewOf(HostSession& session, REGSAM requested, const HostSession::OpenKey& handle,
-            bool* redirect32)
+// Whether a call's walk takes the 32-bit view: asked for, or, in a 32-bit
+// process, not asked otherwise. Windows maps a call to the view it names,
+// whatever handle its path starts from: a handle opened in the 64-bit view
+// passes nothing on (Wine's differs; see the conformance differences).
+LONG viewOf(HostSession& session, REGSAM requested, bool* redirect32)
 {
     *redirect32 = false;
     if (!session.isWow64Host())
         return ERROR_SUCCESS; // a 32-bit host has one view only
-    REGSAM view = requested & viewBits;
-    if (view == viewBits)
+    if ((requested & viewBits) == viewBits)
         return ERROR_INVALID_PARAMETER;
-    if (!view && session.is32BitProcess())
-        view = handle.view ? handle.view : KEY_WOW64_32KEY;
-    *redirect32 = view == KEY_WOW64_32KEY;
+    *redirect32 = (requested & KEY_WOW64_32KEY) != 0 ||
+                  (session.is32BitProcess() && !(requested & KEY_WOW64_64KEY));
     return ERROR_SUCCESS;
 }
 
@@ -211,8 +209,7 @@ LONG openOrCreate(HKEY parent, LPCWSTR subKey, REGSAM requested, bool create, DW
     if (call.status() != ERROR_SUCCESS)
         return call.status();
     bool redirect32 = false;
-    if (LONG code = viewOf(call.session, requested, call.target, &redirect32);
-        code != ERROR_SUCCESS)
+    if (LONG code = viewOf(call.session, requested, &redirect32); code != ERROR_SUCCESS)
         return code;
     const bool restricted = isRestricted(call.session, call.target.root);
     const REGSAM granted = specificRights(requested, restricted);
@@ -364,7 +361,7 @@ LONG RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reser
     if (call.status() != ERROR_SUCCESS)
         return call.status();
     bool redirect32 = false;
-    if (LONG code = viewOf(call.session, samDesired, call.target, &redirect32);
+    if (LONG code = viewOf(call.session, samDesired, &redirect32);
         code != ERROR_SUCCESS)
         return code;
     std::vector<QByteArray> path;
@@ -384,8 +381,8 @@ LONG RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reser
 
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
 {
-    // No view flag of its own: the subkey is looked for as an open without
-    // one would find it.
+    // It cannot reach the other view: the subkey is looked for in the
+    // process's own view.
     return RegDeleteKeyExW(hKey, lpSubKey, 0, 0);
 }
 

@@ -204,7 +204,9 @@ private slots:
     void init()
     {
         m_host.reset(); // the last test's host first: it leaves the process on an idle host
-        m_host = std::make_unique<TestHost>(QStringLiteral("x86_64"), false);
+        // Under Wine, the prefix's own Windows: 32-bit Windows has one view.
+        m_host = std::make_unique<TestHost>(
+            TestHost::simulated ? QStringLiteral("x86_64") : Platform::cpuArchitecture(), false);
         QVERIFY2(m_host->isReady(), qPrintable(m_host->error()));
         RegistryFault::armed.clear();
         m_warnings = m_problems = caughtWarnings = QStringList();
