@@ -28,7 +28,7 @@ function(vexor_wrap_registry target)
         return()
     endif()
     foreach(function RegOpenKeyExW RegCreateKeyExW RegQueryValueExW RegSetValueExW
-                     RegDeleteValueW RegDeleteKeyW RegQueryInfoKeyW RegEnumValueW RegEnumKeyExW)
+                     RegDeleteValueW RegDeleteKeyExW RegQueryInfoKeyW RegEnumValueW RegEnumKeyExW)
         target_link_options(${target} PRIVATE "LINKER:--wrap=${function}")
     endforeach()
 endfunction()

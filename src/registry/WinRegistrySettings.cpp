@@ -139,7 +139,7 @@ WinRegistrySettings::~WinRegistrySettings()
     if (m_removeWriteKeyOnDestroy) {
         if (HKEY writeHandle = writeKeyHandle()) {
             const QString self;
-            const LONG result = RegDeleteKeyW(writeHandle, wide(self));
+            const LONG result = RegDeleteKeyExW(writeHandle, wide(self), m_viewAccess, 0);
             if (result != ERROR_SUCCESS)
                 qWarning("QSettings: Failed to delete key \"%s\": %s",
                          local8(m_locations.first().subkey).constData(),
@@ -548,7 +548,9 @@ void WinRegistrySettings::deleteSubkeysRecursively(HKEY key, REGSAM viewBit)
                 continue;
             deleteSubkeysRecursively(subkey.get(), viewBit);
         }
-        const LONG result = RegDeleteKeyW(key, wide(name));
+        // Named with its view: a 32-bit program's RegDeleteKeyW stays in the
+        // 32-bit view whatever view the handle was opened in.
+        const LONG result = RegDeleteKeyExW(key, wide(name), viewBit, 0);
         if (result != ERROR_SUCCESS) {
             qWarning("RegDeleteKey failed on subkey \"%s\": %s", local8(name).constData(),
                      errorText(result).constData());
@@ -583,7 +585,7 @@ void WinRegistrySettings::remove(const QString& key)
     if (!tree.isOpen())
         return;
     deleteSubkeysRecursively(tree.get(), m_viewAccess);
-    const LONG result = RegDeleteKeyW(writeHandle, wide(registryKey));
+    const LONG result = RegDeleteKeyExW(writeHandle, wide(registryKey), m_viewAccess, 0);
     if (result != ERROR_SUCCESS)
         qWarning("QSettings: RegDeleteKey failed on key \"%s\": %s",
                  local8(registryKey).constData(), errorText(result).constData());

@@ -105,7 +105,7 @@ class EngineTest : public QObject
         // Deletions and reads a service's open handle would refuse on Windows.
         if (!refused.isEmpty())
             RegistryFault::armed = {
-                {"RegDeleteKeyW", refused[0], ERROR_ACCESS_DENIED, {}, true},
+                {"RegDeleteKeyExW", refused[0], ERROR_ACCESS_DENIED, {}, true},
                 {"RegOpenKeyExW", '*' + refused[1], ERROR_ACCESS_DENIED, {}, true}};
         InstallationEngine engine(m_host->facts(), [this](const QString& line, bool isError) {
             m_log << (isError ? "[red] " + line : line);

@@ -59,7 +59,8 @@ WRAP(RegSetValueExW, text(name),
      (HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size), key, name,
      reserved, type, data, size)
 WRAP(RegDeleteValueW, text(name), (HKEY key, LPCWSTR name), key, name)
-WRAP(RegDeleteKeyW, text(subkey), (HKEY key, LPCWSTR subkey), key, subkey)
+WRAP(RegDeleteKeyExW, text(subkey), (HKEY key, LPCWSTR subkey, REGSAM view, DWORD reserved), key,
+     subkey, view, reserved)
 WRAP(RegQueryInfoKeyW, "#",
      (HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subkeys,
       LPDWORD longestSubkey, LPDWORD longestClass, LPDWORD values, LPDWORD longestValueName,

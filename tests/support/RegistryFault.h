@@ -12,7 +12,7 @@
 // call of `function` on `subject` first runs `action`, then answers `code`
 // unseen by the registry, or goes ahead when `code` is ERROR_SUCCESS; a
 // lasting fault answers every such call. Subjects: RegCreateKeyExW,
-// RegOpenKeyExW, RegDeleteKeyW: the subkey; RegSetValueExW, RegDeleteValueW:
+// RegOpenKeyExW, RegDeleteKeyExW: the subkey; RegSetValueExW, RegDeleteValueW:
 // the value name; RegEnumValueW, RegEnumKeyExW: the index; RegQueryInfoKeyW,
 // RegQueryValueExW: "#N", that function's Nth call since the fault was armed.
 // "*TEXT" stands for any subject that ends with TEXT.
