@@ -31,6 +31,9 @@ wine64
 wine32:i386
 g++-mingw-w64-x86-64
 g++-mingw-w64-i686
+osslsigncode
+openssl
+python3-pefile
 clang
 libclang-rt-14-dev
 "

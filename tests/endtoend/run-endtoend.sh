@@ -97,6 +97,23 @@ wine64 | wine32)
     export WINEPREFIX="$work/prefix" WINEARCH=win$bits WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     wineboot -i >/dev/null 2>&1 || fail "cannot make a Wine prefix"
+    if [ -n "${VEXOR_PLANTED_DLL:-}" ]; then
+        # Beside the program lie DLLs of the names Windows would look for
+        # there first: those outside its KnownDLLs that the program or the
+        # framework calls, and plugins in the framework's folders. Loaded, one
+        # leaves a marker. version and uxtheme are left out: Wine's own user32
+        # loads them from wherever it may, which Windows' KnownDLLs never do;
+        # the import table is checked for them instead (tests/wincompile).
+        [ -f "$VEXOR_PLANTED_DLL" ] || fail "the planted DLL is missing: $VEXOR_PLANTED_DLL"
+        planted='dwmapi mpr msi netapi32 userenv winmm wtsapi32'
+        for dll in $planted; do cp "$VEXOR_PLANTED_DLL" "$work/program/$dll.dll"; done
+        for folder in platforms styles imageformats iconengines; do
+            mkdir -p "$work/program/$folder"
+            cp "$VEXOR_PLANTED_DLL" "$work/program/$folder/qplanted.dll"
+        done
+        # Windows' order: such a name is looked for beside the program first.
+        WINEDLLOVERRIDES="$(echo $planted | tr ' ' ',')=n,b;$WINEDLLOVERRIDES"
+    fi
     drive="$WINEPREFIX/drive_c"
     reg() {
         wine reg "$@" >"$work/reg.out" 2>&1
@@ -433,6 +450,8 @@ fi
 if [ "$side" = host ] && [ -n "$(find "$work/original" -name vexor.dll)" ]; then
     fail "the installer wrote into the folder its host was copied from"
 fi
+ran=$(find "$work/program" -name '*.ran' | sed "s#^$work/program/##")
+[ -z "$ran" ] || fail "DLLs planted beside the program ran in it: $(echo $ran)"
 if [ -z "$expected" ]; then
     cat "$transcript" "$changes"
     exit 0

@@ -37,14 +37,19 @@ exe="$build/src/app/VEXOR_K_CryptoProInstaller.exe"
 grep -q 'file format pei-i386' "$work/headers" || fail "the program is not a 32-bit (PE32, i386) program"
 grep -q '^Subsystem[[:space:]]*0*2[[:space:]]' "$work/headers" || fail "the program is not a GUI program"
 
-# Everything else (Qt, the C++ runtime) is linked in.
-system='advapi32 msi msvcrt kernel32 user32 gdi32 shell32 ole32 oleaut32 imm32 uxtheme dwmapi
-netapi32 userenv version winmm ws2_32 wtsapi32 comdlg32 shlwapi'
+# Everything else (Qt, the C++ runtime) is linked in. Imported, that is
+# loaded before the program's first instruction, is only what Windows takes
+# from its KnownDLLs (HKLM\SYSTEM\CurrentControlSet\Control\Session
+# Manager\KnownDLLs on Windows 10) and never from the program's folder; every
+# other DLL is delay-loaded after the program restricted the search.
+known='advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32
+msctf msvcrt normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore shell32 shlwapi
+user32 wldap32 ws2_32'
 foreign=$(sed -n 's/^[[:space:]]*DLL Name: \(.*\)\.dll$/\1/Ip' "$work/headers" |
     tr 'A-Z' 'a-z' | while read -r dll; do
-        case " $(echo $system) " in *" $dll "*) ;; *) echo "$dll.dll" ;; esac
+        case " $(echo $known) " in *" $dll "*) ;; *) echo "$dll.dll" ;; esac
     done)
-[ -z "$foreign" ] || fail "the program needs DLLs a plain Windows does not have: $foreign"
+[ -z "$foreign" ] || fail "the program imports DLLs that Windows may take from its folder: $(echo $foreign)"
 
 # Resource types: 3 icon, 14 icon group, 24 manifest.
 types=$(sed -n '/The .rsrc Resource Directory/,$p' "$work/headers" |
@@ -54,4 +59,36 @@ for type in 3 e 18; do
 done
 grep -aq 'level="requireAdministrator"' "$exe" ||
     fail "the program's manifest does not ask for administrator rights"
-echo "PASS: the Windows build is up to date; the program is a 32-bit GUI program, imports only system DLLs and carries its icon and its requireAdministrator manifest."
+
+# What it says it is: the version resource and the manifest carry the
+# project's version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+python3 - "$exe" "$version" <<'CHECK' || fail "the program's version resource is not as it should be"
+import sys, pefile
+exe, version = sys.argv[1], sys.argv[2]
+pe = pefile.PE(exe)
+fixed = pe.VS_FIXEDFILEINFO[0]
+numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xffff, fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xffff]
+strings = {}
+for info in pe.FileInfo[0]:
+    for table in getattr(info, "StringTable", []):
+        strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+expected = {"CompanyName": "Quellon", "ProductName": "Quellon Vexor K для Крипто Про",
+            "FileVersion": version + ".0", "ProductVersion": version,
+            "OriginalFilename": "VEXOR_K_CryptoProInstaller.exe"}
+wrong = [f"{k}: {strings.get(k)!r}, not {v!r}" for k, v in expected.items() if strings.get(k) != v]
+if ".".join(map(str, numbers)) != version + ".0":
+    wrong.append(f"the fixed file version is {numbers}")
+for key in ("FileDescription", "LegalCopyright"):
+    if "Quellon" not in strings.get(key, ""):
+        wrong.append(f"{key}: {strings.get(key)!r}")
+print("\n".join(wrong), file=sys.stderr)
+sys.exit(1 if wrong else 0)
+CHECK
+grep -aq "version=\"$version.0\"" "$exe" || fail "the manifest's assembly version is not $version.0"
+for id in 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+    1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+    grep -aq "$id" "$exe" || fail "the manifest does not declare the Windows version $id"
+done
+grep -aq '<dpiAware[^>]*>true/pm</dpiAware>' "$exe" || fail "the manifest does not declare DPI awareness"
+echo "PASS: the Windows build is up to date; the program is a 32-bit GUI program of version $version, imports only KnownDLLs and carries its icon and its requireAdministrator manifest."

@@ -18,10 +18,20 @@ version=$(dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null) ||
 upstream=${version%%-*}
 target=i686-w64-mingw32
 # The flags are part of the cache key: a change to them builds anew.
+# Built for size, and without what the installer never uses: its window,
+# its message boxes and its text codecs are all it needs of the framework.
 flags="-xplatform win32-g++ -device-option CROSS_COMPILE=$target- -release -static
- -opensource -confirm-license -no-dbus -no-opengl -no-icu -qt-zlib -qt-pcre -qt-libpng -no-libjpeg
- -qt-freetype -no-harfbuzz -no-feature-tabletevent -no-feature-sql -no-feature-network
- -no-feature-xml -nomake examples -nomake tests"
+ -optimize-size -opensource -confirm-license -no-dbus -no-opengl -no-icu -qt-zlib -qt-pcre
+ -qt-libpng -no-libjpeg -no-freetype -no-harfbuzz -no-feature-tabletevent -no-feature-sql
+ -no-feature-network -no-feature-xml -no-feature-big_codecs -no-feature-mimetype
+ -no-feature-printer -no-feature-colordialog -no-feature-filedialog -no-feature-fontdialog
+ -no-feature-wizard -no-feature-mdiarea -no-feature-calendarwidget -no-feature-datetimeedit
+ -no-feature-textodfwriter -no-feature-pdf -no-feature-undoview -no-feature-dockwidget
+ -no-feature-style-fusion -no-feature-movie -no-feature-sessionmanager
+ -no-feature-graphicsview -no-feature-style-stylesheet -no-feature-statemachine
+ -no-feature-topleveldomain -no-feature-jalalicalendar -no-feature-islamiccivilcalendar
+ -no-feature-textmarkdownreader -no-feature-textmarkdownwriter -no-feature-systemtrayicon
+ -nomake examples -nomake tests"
 flags=$(printf '%s' "$flags" | tr '\n' ' ')
 key=$(printf '%s %s' "$version" "$flags" | sha256sum | cut -c1-12)
 cache=${VEXOR_QT_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vexor-installer}

@@ -2,12 +2,37 @@
 
 #include "WinApi.h"
 
+#include <QCoreApplication>
 #include <QSysInfo>
 #include <QtGlobal>
 
+namespace {
+
+// The program runs with administrator rights, often from a Downloads folder
+// that holds files someone else put there. Windows looks for a DLL that is
+// not one of its KnownDLLs in the program's folder first, so before anything
+// can load one, the search is restricted to the system folder. The program
+// imports only KnownDLLs; every other DLL is delay-loaded, after this.
+// It runs before every other static initialiser of the program and the
+// framework (priority 101 is the first a program may take).
+__attribute__((constructor(101))) void restrictDllSearch()
+{
+    // Looked up rather than imported: Windows 7 has it only with KB2533623.
+    using SetDefault = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefault>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(L""); // at least not the working folder
+}
+
+} // namespace
+
 void Platform::initializeProcess()
 {
-    // Windows itself serves the registry and the environment: nothing to open.
+    // Windows itself serves the registry and the environment. The framework
+    // is linked in whole: no plugin is looked for beside the program, where
+    // a planted one would run with the program's rights.
+    QCoreApplication::setLibraryPaths(QStringList());
 }
 
 QString Platform::cpuArchitecture()
