@@ -34,7 +34,7 @@ fi
 # One date for the build and the signature: the last commit's.
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 1)}
 export SOURCE_DATE_EPOCH
-exe=$(sh "$root/tools/windows/build.sh" | tail -n 1)
+exe=$(sh "$root/tools/windows/build.sh" VEXOR_K_CryptoProInstaller | tail -n 1)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build-windows/CMakeCache.txt")
 [ -n "$version" ] || fail "the build does not say its version"
 mkdir -p "$dist"
