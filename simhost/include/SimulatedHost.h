@@ -52,6 +52,12 @@ public:
     // Windows' own text for a result code of this host's calls.
     static QString errorText(long code);
 
+    // The host-wide named lock of Windows' named mutex: true when this
+    // process now holds the one called name, until it ends; false while
+    // another process of this host holds it. A host folder that cannot hold
+    // a lock answers true: the problem shows on the first registry call.
+    static bool claimNamedLock(const QString& name);
+
     // Administrator rights, VEXOR_HOST_ELEVATED unless set here.
     static void setElevated(bool on);
     static bool isElevated();

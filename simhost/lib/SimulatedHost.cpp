@@ -12,6 +12,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -308,6 +312,29 @@ QString SimulatedHost::problem()
 {
     Guard guard(HostSession::instance().mutex());
     return HostSession::instance().problem();
+}
+
+bool SimulatedHost::claimNamedLock(const QString& name)
+{
+    // Held until the process ends; a lock left by a killed process is
+    // recognised by its process id and taken over.
+    static std::vector<std::unique_ptr<QLockFile>> held;
+    // Windows' namespaces ("Global\\...") become part of a file name.
+    QString fileName = name;
+    for (QChar& c : fileName) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-'))
+            c = QLatin1Char('_');
+    }
+    auto lock = std::make_unique<QLockFile>(folder() + QLatin1Char('/') + fileName +
+                                            QLatin1String(".lock"));
+    // Only a dead holder makes a lock stale, never its age: an install may
+    // wait for its user as long as it likes.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        held.push_back(std::move(lock));
+        return true;
+    }
+    return lock->error() != QLockFile::LockFailedError;
 }
 
 QString SimulatedHost::architecture()

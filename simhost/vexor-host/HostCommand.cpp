@@ -153,6 +153,8 @@ int HostCommand::pending(QTextStream& out, QTextStream& err)
     const QList<SimulatedHost::FileOperation> operations = SimulatedHost::pendingFileOperations();
     for (const SimulatedHost::FileOperation& operation : operations)
         out << describe(operation) << '\n';
+    if (operations.isEmpty())
+        out << "nothing queued\n";
     return exitSuccess;
 }
 

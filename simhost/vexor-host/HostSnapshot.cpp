@@ -242,6 +242,8 @@ int HostSnapshot::diff(const QString& name, bool asReg, QTextStream& out, QTextS
     } else {
         for (const QString& text : lines)
             out << text << '\n';
+        if (lines.isEmpty())
+            out << "no changes\n";
     }
     return 0;
 }

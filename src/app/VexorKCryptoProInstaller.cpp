@@ -11,7 +11,6 @@
 #include <QScrollBar>
 
 namespace {
-constexpr auto kInstallModeTitle = cp1251("Установка Quellon Vexor K для Крипто Про");
 constexpr auto kRemovalModeTitle = cp1251("Удаление Quellon Vexor K для Крипто Про");
 } // namespace
 
@@ -31,9 +30,8 @@ VexorKCryptoProInstaller::VexorKCryptoProInstaller(const HostFacts& host, QWidge
     // every line.
     logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
 
-    const QString hostProblem = Platform::hostProblem();
-    if (!hostProblem.isEmpty())
-        addLogLine(hostProblem, 1);
+    if (!host.problem.isEmpty())
+        addLogLine(host.problem, 1);
 
     connect(ui->installButton, &QPushButton::clicked, this,
             &VexorKCryptoProInstaller::installButtonClicked);

@@ -1,5 +1,6 @@
 #include "Cp1251.h"
 #include "FrameworkTranslation.h"
+#include "InstallerTexts.h"
 #include "ModeSelection.h"
 #include "Platform.h"
 #include "VexorKCryptoProInstaller.h"
@@ -54,6 +55,14 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     const QString translationFileName = FrameworkTranslation::fileName();
     FrameworkTranslation::install(&application, translationFileName);
+
+    // Two installers at once would copy over each other and garble one log;
+    // the second says so and leaves the log, the registry and the files alone.
+    if (!Platform::claimSingleInstance()) {
+        QMessageBox::warning(nullptr, fromCp1251(kInstallModeTitle.c_str()),
+                             fromCp1251(kAlreadyRunning.c_str()));
+        return 1;
+    }
 
     // Declared last, so destroyed first: the log file closes before the
     // application object goes.

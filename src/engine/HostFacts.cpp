@@ -7,12 +7,14 @@
 #include <QRegExp>
 #include <QStringList>
 
+#include "Platform.h"
 #include "WinApi.h"
 
 HostFacts HostFacts::detect(const QString& architecture)
 {
     HostFacts facts;
     facts.architecture = architecture;
+    facts.problem = Platform::hostProblem();
     facts.cspFolder = queryProductInfo(productCode());
     // Windows Installer records the location with one trailing separator.
     if (facts.cspFolder.endsWith(QDir::separator()))

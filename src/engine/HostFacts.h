@@ -21,6 +21,9 @@ public:
     QString architecture;
     QString cspFolder;   // receives the 32-bit build
     QString cspFolder64; // receives the 64-bit build; empty on a 32-bit host
+    // Why the machine's registry cannot be used, when it cannot; the folders
+    // above then say nothing about Crypto Pro.
+    QString problem;
 
 private:
     // The Windows Installer product code of the Crypto Pro CSP.

@@ -14,6 +14,7 @@
 namespace {
 constexpr auto kInstallStarted = cp1251("Начинаем установку...");
 constexpr auto kCopying = cp1251("Копирование библиотеки Quellon Vexor K для КриптоПро!");
+constexpr auto kInstallCancelled = cp1251("Отмена установки!");
 constexpr auto kCspFolderMissingCancel = cp1251("Не найдена папка с Крипто Про! Отмена установки!");
 constexpr auto kRegistering = cp1251("Регистрация библиотеки Quellon Vexor K для КриптоПро!");
 constexpr auto kCopying64 =
@@ -120,6 +121,14 @@ ProcedureOutcome InstallationEngine::install()
                                      WinRegistrySettings::Registry64Format);
     log(text(kCopying), false);
 
+    // A registry that cannot be read hides the CSP's folder too: name the
+    // real cause rather than a missing Crypto Pro.
+    if (!m_host.problem.isEmpty()) {
+        log(m_host.problem, true);
+        ProcedureOutcome outcome = finish(true, QString(), text(kInstallCancelled));
+        outcome.cancelled = true;
+        return outcome;
+    }
     if (m_host.cspFolder.isEmpty() || !QDir(m_host.cspFolder).exists()) {
         ProcedureOutcome outcome = finish(true, QString(), text(kCspFolderMissingCancel));
         outcome.cancelled = true;

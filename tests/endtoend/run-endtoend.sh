@@ -358,15 +358,42 @@ if [ "$side" = host ] && [ -n "${VEXOR_NO_CP1251_LIBRARY:-}" ]; then
 fi
 
 if [ "$side" = host ]; then
-    # A folder without a host: the window says so in its first line, and no
-    # host is made there.
-    export VEXOR_HOST_DIR="$work/typo"
-    start
-    export VEXOR_HOST_DIR="$work/host"
-    [ -n "$(window)" ] || fail "the installer's window did not appear without a host"
-    await_line "there is no host in $work/typo (make one with: vexor-host create)"
-    stop
-    [ -e "$work/typo" ] && fail "the installer made a host in a folder without one"
+    # A folder without a host, and hosts whose database is empty or no
+    # database: the first line of the log names which, and an install is
+    # refused for that reason, not for a missing Crypto Pro. No host is made
+    # and no database mended.
+    mkdir -p "$work/empty" "$work/garbage"
+    : >"$work/empty/registry.db"
+    echo "not a database" >"$work/garbage/registry.db"
+    cp "$work/empty/registry.db" "$work/empty.db"
+    cp "$work/garbage/registry.db" "$work/garbage.db"
+    for damage in typo empty garbage; do
+        case $damage in
+        typo) problem="there is no host in $work/typo (make one with: vexor-host create)" ;;
+        empty) problem="host database $work/empty/registry.db is not a registry of this host" ;;
+        garbage) problem="host database $work/garbage/registry.db: file is not a database" ;;
+        esac
+        export VEXOR_HOST_DIR="$work/$damage"
+        start
+        export VEXOR_HOST_DIR="$work/host"
+        id=$(window)
+        [ -n "$id" ] || fail "the installer's window did not appear on the $damage host"
+        await_line "$problem"
+        press "$id" space
+        box=$(box "$id")
+        [ -n "$box" ] || fail "no box refused the install on the $damage host"
+        press "$box" Return
+        await_line "Отмена установки!"
+        stop
+        printf '%s\n' "$problem" "Начинаем установку..." \
+            "Копирование библиотеки Quellon Vexor K для КриптоПро!" "$problem" "Отмена установки!" \
+            >"$work/damaged.expected"
+        log_lines | diff -u "$work/damaged.expected" - ||
+            fail "on the $damage host the log does not name the damage"
+        [ -e "$work/typo" ] && fail "the installer made a host in a folder without one"
+        [ $damage = typo ] || cmp -s "$work/$damage/registry.db" "$work/$damage.db" ||
+            fail "the installer changed the database of the $damage host"
+    done
 fi
 
 printf '%s\n' "$csp_names" | while read -r folder; do mv "$drive/$folder" "$drive/$folder.away"; done
@@ -396,8 +423,25 @@ await_line "Библиотеки Quellon Vexor K для КриптоПро ус�
 # The button is disabled now: another press must not start a second install.
 press "$id" space
 sleep 2
+# A second installer while this one runs: a box under the window's title says
+# so, and it ends with exit code 1 having touched neither the log nor the host.
+cp "$log" "$work/log.before"
+[ "$side" = host ] && "$tool" snapshot running >/dev/null
+first=$pid
+start
+second=$pid
+box=$(box "$id")
+[ -n "$box" ] || fail "a second installer showed no box"
+echo "== a second installer: box \"$(xdotool getwindowname "$box")\"" >"$work/second"
+press "$box" Return
+wait "$second"
+echo "== a second installer: exit code $?" >>"$work/second"
+pid=$first
+cmp -s "$log" "$work/log.before" || fail "a second installer changed the log"
+changed "a second installer" running
 stop
 report install | normalize >>"$transcript"
+cat "$work/second" >>"$transcript"
 changed install before
 [ "$side" = host ] && "$tool" snapshot installed >/dev/null
 

@@ -25,3 +25,8 @@ QString Platform::hostProblem()
 {
     return SimulatedHost::problem();
 }
+
+bool Platform::claimSingleInstance()
+{
+    return SimulatedHost::claimNamedLock(QLatin1String(kInstanceName));
+}

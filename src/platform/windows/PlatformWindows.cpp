@@ -63,3 +63,18 @@ QString Platform::hostProblem()
 {
     return QString();
 }
+
+bool Platform::claimSingleInstance()
+{
+    const QString name = QLatin1String(kInstanceName);
+    // The handle stays open for the life of the process; Windows closes it.
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(name.utf16()));
+    const DWORD error = GetLastError();
+    if (mutex != nullptr && error != ERROR_ALREADY_EXISTS)
+        return true;
+    if (mutex != nullptr)
+        CloseHandle(mutex);
+    // Access is denied when another user's installer made it; any other
+    // failure leaves nothing to guard against.
+    return mutex == nullptr && error != ERROR_ACCESS_DENIED;
+}
