@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws the program icon: a blue smart card with a gold contact chip.
 
-Writes VEXOR_K_CryptoProInstaller.ico with the sizes 16, 24, 32, 48 and 256,
-each in 4-bit, 8-bit and 32-bit colour. Run it again after changing the
+Writes VEXOR_K_CryptoProInstaller.ico with the sizes 16, 24, 32 and 48, each
+in 4-bit, 8-bit and 32-bit colour, and 256 in 32-bit colour only: the
+Windows that show so large an icon take the true-colour one. Run it again after changing the
 drawing; the .ico is kept in the repository so builds need no Python.
 """
 import struct
@@ -135,7 +136,7 @@ def main(path):
     images = []
     for size in SIZES:
         rows = render(size)
-        for bits in (4, 8, 32):
+        for bits in (4, 8, 32) if size < 256 else (32,):
             # Large true-colour images are stored as PNG, as Windows expects.
             data = png(rows) if (size == 256 and bits == 32) else dib(rows, bits)
             images.append((size, bits, data))

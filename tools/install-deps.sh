@@ -24,6 +24,9 @@ libxcb1-dev
 python3
 novnc
 websockify
+tigervnc-standalone-server
+x11-xserver-utils
+x11-apps
 chromium
 chromium-driver
 wine

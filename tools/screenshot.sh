@@ -6,8 +6,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 sh "$root/tools/build.sh"
-VEXOR_LOOPBACK_LIBRARY="$build/tools/serve/libvexor-loopback.so" \
-    VEXOR_BROWSER_SHOT="$root/docs/screenshot.png" \
+VEXOR_BROWSER_SHOT="$root/docs/screenshot.png" \
     python3 "$root/tests/browser/browser_test.py" "$root/tools/serve/serve-window.sh" \
     "$build/src/app/VEXOR_K_CryptoProInstaller" "$build/simhost/vexor-host/vexor-host" \
     "$build/tests/browser/vexor-form-geometry"

@@ -63,7 +63,9 @@ grep -aq 'level="requireAdministrator"' "$exe" ||
 # What it says it is: the version resource and the manifest carry the
 # project's version.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-python3 - "$exe" "$version" <<'CHECK' || fail "the program's version resource is not as it should be"
+# Debian's pefile module belongs to Debian's Python, whatever python3 is first
+# on the PATH.
+/usr/bin/python3 - "$exe" "$version" <<'CHECK' || fail "the program's version resource is not as it should be"
 import sys, pefile
 exe, version = sys.argv[1], sys.argv[2]
 pe = pefile.PE(exe)

@@ -1,30 +1,35 @@
 #!/bin/sh
 # Serves the installer's window as a web page, for a machine without a
-# display: Qt's VNC platform draws the window, websockify carries it to
-# noVNC in the browser. Everything listens on loopback only.
+# display. TigerVNC's X server (Xvnc) runs the program on the same X11
+# platform as a desktop does, and keeps track of what it draws; websockify
+# carries it to noVNC in the browser. The screen takes the size of the
+# installer's window, so the page shows the window and nothing beside it.
+# Everything listens on loopback only.
 # Usage: serve-window.sh PROGRAM [ARGUMENT...]
 # VEXOR_WEB_PORT (6080) is the page's port, VEXOR_VNC_PORT (5910) the VNC
-# server's; VEXOR_LOOPBACK_LIBRARY names the preload that keeps the VNC port
-# on loopback (build/tools/serve/libvexor-loopback.so).
+# server's.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 web=${VEXOR_WEB_PORT:-6080}
 vnc=${VEXOR_VNC_PORT:-5910}
+novnc=/usr/share/novnc
+# What the page calls itself: the window's title, which names the product.
+title="Установка Quellon Vexor K для Крипто Про"
 
 fail() {
     echo "$*" >&2
     exit 1
 }
-# Both are used from the program's folder.
+# The program is started from its own folder.
 absolute() {
     folder=$(cd "$(dirname "$1")" 2>/dev/null && pwd) && echo "$folder/$(basename "$1")" || echo "$1"
 }
-loopback=$(absolute "${VEXOR_LOOPBACK_LIBRARY:-$root/build/tools/serve/libvexor-loopback.so}")
 program=$(absolute "$1")
 shift
-[ -f "$loopback" ] || fail "the loopback preload is missing: $loopback (tools/build.sh builds it)"
-command -v websockify >/dev/null && [ -f /usr/share/novnc/vnc_lite.html ] ||
-    fail "websockify or noVNC is missing (tools/install-deps.sh installs them)"
+for tool in Xvnc xauth xdotool xprop xrandr xsetroot websockify; do
+    command -v $tool >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
+done
+[ -f $novnc/core/rfb.js ] || fail "noVNC is missing (tools/install-deps.sh installs it)"
 
 # A port is busy when something on this machine already listens on it.
 busy() {
@@ -50,24 +55,85 @@ await_port() {
     done
 }
 
+work=$(mktemp -d "${TMPDIR:-/tmp}/serve-window.XXXXXX")
 pids=""
 stop() {
     [ -n "$pids" ] && kill $pids 2>/dev/null
     wait 2>/dev/null
+    rm -rf "$work"
 }
 trap 'stop; exit 0' INT TERM
 trap stop EXIT
 
-# The window looks for its icon in the working directory.
-(cd "$(dirname "$program")" && LD_PRELOAD="$loopback" \
-    QT_QPA_PLATFORM="vnc:size=800x600:port=$vnc" exec "$program" "$@") &
+# Only clients that hold the cookie may use the X server; the server takes
+# every cookie of its file, whatever display it names.
+export XAUTHORITY="$work/Xauthority"
+cookie=$(mcookie)
+: >"$XAUTHORITY"
+xauth -q add :0 . "$cookie"
+Xvnc -displayfd 3 -auth "$XAUTHORITY" -nolisten tcp -localhost -rfbport "$vnc" \
+    -SecurityTypes None -AcceptSetDesktopSize=0 -geometry 800x600 -depth 24 \
+    -desktop "$title" 3>"$work/display" >"$work/Xvnc.log" 2>&1 &
+server=$!
+pids="$server"
+await_port "$vnc" "$server" "the X server Xvnc"
+# It names its display once it takes clients.
+i=0
+until [ -s "$work/display" ]; do
+    [ $i -lt 100 ] || fail "the X server Xvnc named no display: $(cat "$work/Xvnc.log")"
+    sleep 0.1
+    i=$((i + 1))
+done
+display=:$(cat "$work/display")
+export DISPLAY="$display"
+xauth -q add "$display" . "$cookie"
+# The colour of noVNC's own background, around a question shown before the
+# window.
+xsetroot -solid "#282828"
+
+(cd "$(dirname "$program")" && QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none \
+    exec "$program" "$@") &
 installer=$!
-pids="$installer"
-await_port "$vnc" "$installer" "the installer's VNC server"
-websockify --web /usr/share/novnc "127.0.0.1:$web" "[::1]:$vnc" >/dev/null 2>&1 &
+pids="$pids $installer"
+
+# The screen follows the installer's main window: its size, the window in
+# its top left corner. A question shown before it stays on the first screen.
+fit() {
+    fitted=""
+    output=$(xrandr | awk '/ connected/ { print $1; exit }')
+    while kill -0 "$installer" 2>/dev/null; do
+        for window in $(xdotool search --onlyvisible --pid "$installer" 2>/dev/null); do
+            # The first type is the window's own; a box names "normal" after it.
+            case $(xprop -id "$window" _NET_WM_WINDOW_TYPE 2>/dev/null) in
+            *"= _NET_WM_WINDOW_TYPE_NORMAL"*) ;;
+            *) continue ;;
+            esac
+            eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null)" || continue
+            size="${WIDTH}x$HEIGHT"
+            if [ "$size" != "$fitted" ]; then
+                xrandr --newmode "$size" 0 "$WIDTH" "$WIDTH" "$WIDTH" "$WIDTH" \
+                    "$HEIGHT" "$HEIGHT" "$HEIGHT" "$HEIGHT" 2>/dev/null
+                xrandr --addmode "$output" "$size" 2>/dev/null
+                xrandr --output "$output" --mode "$size" --fb "$size" && fitted=$size
+            fi
+            [ "$X" = 0 ] && [ "$Y" = 0 ] || xdotool windowmove "$window" 0 0
+        done
+        sleep 0.2
+    done
+}
+fit &
+pids="$pids $!"
+
+# The page: noVNC's client, from Debian's package, in a page of our own.
+mkdir -p "$work/web"
+ln -s $novnc/core $novnc/vendor "$work/web/"
+cp "$root/tools/serve/window.html" "$work/web/"
+websockify --web "$work/web" "127.0.0.1:$web" "127.0.0.1:$vnc" >/dev/null 2>&1 &
 pids="$pids $!"
 await_port "$web" $! websockify
-echo "The installer's window is served at http://127.0.0.1:$web/vnc_lite.html"
+echo "The installer's window is served at http://127.0.0.1:$web/window.html"
 echo "Open it in a browser on this machine (from another one: ssh -L $web:127.0.0.1:$web this-machine)."
 echo "Ctrl+C stops it."
+# For a look from this machine's X tools (xwd, xdotool).
+echo "X display $display, authority $XAUTHORITY"
 wait "$installer"
