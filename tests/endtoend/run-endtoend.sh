@@ -216,10 +216,14 @@ report() {
             path="HKEY_LOCAL_MACHINE\\SOFTWARE\\${view%32}$key"
             bits=64
             [ "$view" = 32 ] && bits=32
-            if reg query "$path" /s /reg:$bits >"$work/query" 2>/dev/null; then
+            # "none" only for a key that is not there (Windows' and Wine's
+            # words differ in case); any other failure is no answer at all.
+            if reg query "$path" /s /reg:$bits >"$work/query" 2>&1; then
                 values "$work/query" $bits
-            else
+            elif grep -qi "unable to find the specified registry key" "$work/query"; then
                 printf '%s (%s-bit view): none\n' "$path" $bits
+            else
+                fail "reg query $path /reg:$bits failed: $(cat "$work/query")"
             fi
         done
     done
