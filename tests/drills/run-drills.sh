@@ -42,6 +42,7 @@ export VEXOR_HOST_DIR="$work/host"
 
 # check PREFIX LEAST MOST: the values of PREFIX are PREFIX-0 on, LEAST to MOST
 # of them, each whole, and as many files of theirs are queued, or one fewer.
+# A writer killed before its first write leaves no key: no values.
 check() {
     "$tool" info >/dev/null 2>"$work/err" || fail "the host does not open: $(cat "$work/err")"
     "$tool" reg query "HKLM\\SOFTWARE\\Load\\$1" >"$work/query" 2>/dev/null
@@ -53,7 +54,7 @@ check() {
             seen[$1] = 1; n++
         }
         END { for (i = 0; i < n; i++) if (!((prefix "-" i) in seen)) { print "missing " prefix "-" i; exit }
-              print n }' "$work/query")
+              print n + 0 }' "$work/query")
     case $values in *[!0-9]*) fail "$1: $values" ;; esac
     [ "$values" -ge "$2" ] && [ "$values" -le "$3" ] || fail "$1: $values values, not $2 to $3"
     queued=$("$tool" pending | grep -c "^delete C:.nonexistent.$1-")
