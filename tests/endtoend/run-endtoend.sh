@@ -444,7 +444,8 @@ pid=$first
 cmp -s "$log" "$work/log.before" || fail "a second installer changed the log"
 changed "a second installer" running
 stop
-report install | normalize >>"$transcript"
+report install | normalize >"$work/install.report"
+cat "$work/install.report" >>"$transcript"
 cat "$work/second" >>"$transcript"
 changed install before
 [ "$side" = host ] && "$tool" snapshot installed >/dev/null
@@ -476,7 +477,17 @@ for answer in No Yes; do
         await_line "Удаление прошло успешно."
         stop
     fi
-    report "answered $answer" | normalize >>"$transcript"
+    report "answered $answer" | normalize >"$work/answer.report"
+    # A machine left as the install left it is said so in one line, not
+    # listed again.
+    machine() { sed -n "/^== $1: registry/,\$p" "$2" | sed "s/^== $1: /== /"; }
+    if machine "answered $answer" "$work/answer.report" >"$work/answer.machine" &&
+        machine install "$work/install.report" | cmp -s - "$work/answer.machine"; then
+        sed "/^== answered $answer: registry/,\$d" "$work/answer.report" >>"$transcript"
+        echo "== answered $answer: registry and files as after the install" >>"$transcript"
+    else
+        cat "$work/answer.report" >>"$transcript"
+    fi
     [ $answer = No ] && changed "answered No" installed
     [ $answer = Yes ] && changed "answered Yes" before
 done
