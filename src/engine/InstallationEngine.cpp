@@ -113,6 +113,13 @@ ProcedureOutcome InstallationEngine::finish(bool failed, const QString& success,
     return outcome;
 }
 
+ProcedureOutcome InstallationEngine::cancel(const QString& closingLine)
+{
+    ProcedureOutcome outcome = finish(true, QString(), closingLine);
+    outcome.cancelled = true;
+    return outcome;
+}
+
 ProcedureOutcome InstallationEngine::install()
 {
     const QString payloadRoot = QLatin1String(kPayloadRoot);
@@ -125,15 +132,10 @@ ProcedureOutcome InstallationEngine::install()
     // real cause rather than a missing Crypto Pro.
     if (!m_host.problem.isEmpty()) {
         log(m_host.problem, true);
-        ProcedureOutcome outcome = finish(true, QString(), text(kInstallCancelled));
-        outcome.cancelled = true;
-        return outcome;
+        return cancel(text(kInstallCancelled));
     }
-    if (m_host.cspFolder.isEmpty() || !QDir(m_host.cspFolder).exists()) {
-        ProcedureOutcome outcome = finish(true, QString(), text(kCspFolderMissingCancel));
-        outcome.cancelled = true;
-        return outcome;
-    }
+    if (m_host.cspFolder.isEmpty() || !QDir(m_host.cspFolder).exists())
+        return cancel(text(kCspFolderMissingCancel));
 
     bool failed = !copyModuleFiles(payloadRoot, m_host.cspFolder, QLatin1String(kPayload32));
     RegistrationLayout::writeGroup(registration, RegistrationLayout::Group::SmartCards, m_host);

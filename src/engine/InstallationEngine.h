@@ -40,6 +40,8 @@ private:
     void log(const QString& message, bool isError);
     // Logs the closing line and says how the procedure ended.
     ProcedureOutcome finish(bool failed, const QString& success, const QString& withErrors);
+    // An install stopped before it began: closingLine in red, nothing done.
+    ProcedureOutcome cancel(const QString& closingLine);
 
     HostFacts m_host;
     LogSink m_sink;

@@ -149,10 +149,9 @@ class Browser:
         self.driver.wait()
 
 
-def xwd_pixels(display, authority):
+def xwd_pixels(x_env):
     """RGB rows of the X server's screen, read with xwd."""
-    env = dict(os.environ, DISPLAY=display, XAUTHORITY=authority)
-    data = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True,
+    data = subprocess.run(["xwd", "-root", "-silent"], env=x_env, capture_output=True,
                           check=True).stdout
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height = fields[0], fields[4], fields[5]
@@ -177,7 +176,7 @@ class Served:
         self.server = subprocess.Popen(
             ["sh", serve, program], env=env, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT, text=True, start_new_session=True)
-        self.address = self.display = None
+        self.address = self.x_env = None
         said = []
         for line in self.server.stdout:
             said.append(line)
@@ -186,9 +185,11 @@ class Served:
                 self.address = found.group(0)
             found = re.search(r"X display (\S+), authority (\S+)", line)
             if found:
-                self.display, self.authority = found.groups()
+                display, authority = found.groups()
+                # What this machine's X tools need to reach the served display.
+                self.x_env = dict(os.environ, DISPLAY=display, XAUTHORITY=authority)
                 break
-        if not self.address or not self.display:
+        if not self.address or not self.x_env:
             self.close()
             fail("the window was not served: " + "".join(said))
         self.browser = browser
@@ -217,7 +218,7 @@ class Served:
             shot = pixels(base64.b64decode(
                 self.browser.call("GET", self.browser.session + "/screenshot")))
             page = [row[left:left + width] for row in shot[top:top + height]]
-            screen = xwd_pixels(self.display, self.authority)
+            screen = xwd_pixels(self.x_env)
             if (len(screen[0]), len(screen)) != (width, height):
                 fail_size = "the X screen is %dx%d, not the window's %dx%d" % (
                     len(screen[0]), len(screen), width, height)
@@ -252,17 +253,15 @@ class Served:
                 {"type": "pointerUp", "button": 0}]}]})
 
     def pointer(self):
-        env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=self.authority)
-        where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=env,
+        where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.x_env,
                                capture_output=True, text=True).stdout
         values = dict(line.split("=", 1) for line in where.split())
         return int(values.get("X", -100)), int(values.get("Y", -100))
 
     def windows(self):
         """How many windows the X server shows."""
-        env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=self.authority)
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Quellon"],
-                               env=env, capture_output=True, text=True).stdout
+                               env=self.x_env, capture_output=True, text=True).stdout
         return len(found.split())
 
     def await_windows(self, count, what):
