@@ -76,7 +76,7 @@ while IFS= read -r line || [ -n "$line" ]; do
         mkdir -p "$host" "$files"
         export VEXOR_HOST_DIR=$host
         ;;
-    ['$~']' '*)
+    '$ '* | '~ '*)
         finish
         kind=${line:0:1}
         step=${line:2}
