@@ -4,16 +4,14 @@
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved)
 {
+    WCHAR path[MAX_PATH + 8];
+    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
     (void)reserved;
-    if (reason == DLL_PROCESS_ATTACH) {
-        WCHAR path[MAX_PATH + 8];
-        const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) {
-            lstrcpyW(path + length, L".ran");
-            HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-            if (marker != INVALID_HANDLE_VALUE)
-                CloseHandle(marker);
-        }
+    if (reason == DLL_PROCESS_ATTACH && length > 0 && length < MAX_PATH) {
+        lstrcpyW(path + length, L".ran");
+        HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (marker != INVALID_HANDLE_VALUE)
+            CloseHandle(marker);
     }
     return TRUE;
 }
