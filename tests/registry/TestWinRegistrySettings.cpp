@@ -53,18 +53,29 @@ private slots:
     // 32-bit view.
     void paths()
     {
-        // clang-format off
-        const QList<QPair<QString, HKEY>> roots{{"HKLM", HKEY_LOCAL_MACHINE},
-            {"HKCU", HKEY_CURRENT_USER}, {"HKCR", HKEY_CLASSES_ROOT}, {"HKU", HKEY_USERS}};
-        const Strings rows{"HKEY_LOCAL_MACHINE name 0 HKLM:|name",
-            "HKLM a/b/n 0 HKLM:a\\,a\\b\\,a\\b\\|n", "\\HKLM a\\b\\n 0 HKLM:a\\,a\\b\\,a\\b\\|n",
+        const QList<QPair<QString, HKEY>> roots{
+            {"HKLM", HKEY_LOCAL_MACHINE},
+            {"HKCU", HKEY_CURRENT_USER},
+            {"HKCR", HKEY_CLASSES_ROOT},
+            {"HKU", HKEY_USERS},
+        };
+        const Strings rows{
+            "HKEY_LOCAL_MACHINE name 0 HKLM:|name",
+            "HKLM a/b/n 0 HKLM:a\\,a\\b\\,a\\b\\|n",
+            "\\HKLM a\\b\\n 0 HKLM:a\\,a\\b\\,a\\b\\|n",
             "HKEY_CURRENT_USER \\a/\\b\\/n 0 HKCU:a\\,a\\b\\,a\\b\\|n",
-            "HKCU /a//b/ 0 HKCU:a\\,a\\|b", "HKEY_CLASSES_ROOT Default 0 HKCR:|", "HKCR . 0 HKCR:|",
-            "HKEY_USERS /// 0 HKU:|", "HKU X/Default 0 HKU:X\\,X\\|",
-            "HKLM X/default 0 HKLM:X\\,X\\|default", "HKLM Default/v 0 HKLM:Default\\,Default\\|v",
-            "hklm v 1 unread", "HKLM/ v 1 unread", "\\\\HKLM v 1 unread",
-            "HKEY_CURRENT_CONFIG v 1 unread"};
-        // clang-format on
+            "HKCU /a//b/ 0 HKCU:a\\,a\\|b",
+            "HKEY_CLASSES_ROOT Default 0 HKCR:|",
+            "HKCR . 0 HKCR:|",
+            "HKEY_USERS /// 0 HKU:|",
+            "HKU X/Default 0 HKU:X\\,X\\|",
+            "HKLM X/default 0 HKLM:X\\,X\\|default",
+            "HKLM Default/v 0 HKLM:Default\\,Default\\|v",
+            "hklm v 1 unread",
+            "HKLM/ v 1 unread",
+            "\\\\HKLM v 1 unread",
+            "HKEY_CURRENT_CONFIG v 1 unread",
+        };
         for (int i = 0; i < rows.size(); ++i) {
             const QString at = base + '\\' + QString::number(i), key = rows[i].section(' ', 1, 1);
             Store store(rows[i].section(' ', 0, 0) + '\\' + at, Store::Registry32Format);
@@ -82,21 +93,31 @@ private slots:
     // two locations is read, even for an empty or unreadable value.
     void codecs()
     {
-        // clang-format off
         const std::tuple<QVariant, DWORD, const char*, QVariant> rows[] = {
-            {1, 4, "01000000", 1}, {4294967295u, 4, "ffffffff", -1},
+            {1, 4, "01000000", 1},
+            {4294967295u, 4, "ffffffff", -1},
             {Q_INT64_C(0x0102030405060708), 11, "0807060504030201", Q_INT64_C(0x0102030405060708)},
-            {QString("aВ"), 1, "610012040000", "aВ"}, {true, 1, "74007200750065000000", "true"},
+            {QString("aВ"), 1, "610012040000", "aВ"},
+            {true, 1, "74007200750065000000", "true"},
             {Strings{"a", "b"}, 7, "61000000620000000000", Strings{"a", "b"}},
             {Strings{"a", "", "b"}, 7, "610000000000620000000000", Strings{"a"}},
-            {Strings{}, 7, "0000", Strings{}}, {QByteArray(2, 1), 3, "0101", QByteArray(2, 1)},
-            {{}, 1, "68006900", "hi"}, {{}, 1, "680069", "hi"}, {{}, 1, "610000006200", "a"},
-            {{}, 1, "", ""}, {{}, 2, "250041002500000000", "%A%"}, {{}, 0, "0101", QByteArray(2, 1)},
-            {{}, 7, "61006200", Strings{"ab"}}, {{}, 7, "610000006200", Strings{"a", "b"}},
-            {{}, 7, "6100000000006200000000000000", Strings{"a"}}, {{}, 5, "00000001", 0x01000000},
-            {{}, 4, "0102", 0x0201}, {{}, 4, "0100000002000000", 1},
-            {{}, 11, "01000080", qlonglong(0x80000001)}, {{}, 70000, "00", {}}};
-        // clang-format on
+            {Strings{}, 7, "0000", Strings{}},
+            {QByteArray(2, 1), 3, "0101", QByteArray(2, 1)},
+            {{}, 1, "68006900", "hi"},
+            {{}, 1, "680069", "hi"},
+            {{}, 1, "610000006200", "a"},
+            {{}, 1, "", ""},
+            {{}, 2, "250041002500000000", "%A%"},
+            {{}, 0, "0101", QByteArray(2, 1)},
+            {{}, 7, "61006200", Strings{"ab"}},
+            {{}, 7, "610000006200", Strings{"a", "b"}},
+            {{}, 7, "6100000000006200000000000000", Strings{"a"}},
+            {{}, 5, "00000001", 0x01000000},
+            {{}, 4, "0102", 0x0201},
+            {{}, 4, "0100000002000000", 1},
+            {{}, 11, "01000080", qlonglong(0x80000001)},
+            {{}, 70000, "00", {}},
+        };
         QVERIFY(RawRegistry::plant(machine, base, {"OrganizationDefaults\\k|v=second"}));
         Store store(Store::Registry64Format, Store::SystemScope, "Vexor Test", "App");
         const QString at = base + "\\App\\k";
@@ -118,12 +139,17 @@ private slots:
     // backslash stays in a name.
     void remove()
     {
-        // clang-format off
-        const Strings rows{"V V\\ V\\deep\\ V\\deep\\|y |V", "A/B A\\B\\ A\\B\\C\\ A\\|B",
-            "A\\B A/B\\ A/B\\|y", "X/Default X\\Default\\ X\\Default\\|v X\\|", "Missing/Key"};
-        const Strings planted{"|V=1", "V\\deep|y=2", "A|B=3", "A|keep=4", "A\\B\\C\\", "A/B|y=5",
-            "X|=6", "X|other=7", "X\\Default|v=8"};
-        // clang-format on
+        const Strings rows{
+            "V V\\ V\\deep\\ V\\deep\\|y |V",
+            "A/B A\\B\\ A\\B\\C\\ A\\|B",
+            "A\\B A/B\\ A/B\\|y",
+            "X/Default X\\Default\\ X\\Default\\|v X\\|",
+            "Missing/Key",
+        };
+        const Strings planted{
+            "|V=1",    "V\\deep|y=2", "A|B=3",     "A|keep=4",       "A\\B\\C\\",
+            "A/B|y=5", "X|=6",        "X|other=7", "X\\Default|v=8",
+        };
         for (int i = 0; i < rows.size(); ++i) {
             const QString key = rows[i].section(' ', 0, 0), at = base + '\\' + QString::number(i);
             QVERIFY(RawRegistry::plant(machine, at, planted));
@@ -169,16 +195,15 @@ private slots:
     // write fails the status, and for good: a good write follows it.
     void faults()
     {
-        // clang-format off
         const Strings rows{
             "RegSetValueExW|v|write a/b/v|1 QSettings: failed to set subkey \"a\\b\\v\": %1",
             "RegDeleteKeyExW|m|remove K|0 RegDeleteKey failed on subkey \"m\": %1 "
-                "QSettings: RegDeleteKey failed on key \"K\": %1",
+            "QSettings: RegDeleteKey failed on key \"K\": %1",
             "RegDeleteValueW|b|remove |0 QSettings: RegDeleteValue failed on subkey \"b\": %1",
             "RegDeleteKeyExW||remove |0 QSettings: Failed to delete key \"%2\": %1",
             "RegQueryInfoKeyW|#1|list|0 RegQueryInfoKey() failed: %1",
-            "RegEnumValueW|0|list|0 RegEnumValue failed: %1"};
-        // clang-format on
+            "RegEnumValueW|0|list|0 RegEnumValue failed: %1",
+        };
         for (int i = 0; i < rows.size(); ++i) {
             const Strings row = rows[i].split('|');
             const QString at = base + '\\' + QString::number(i), verb = row[2].section(' ', 0, 0);
