@@ -1,5 +1,5 @@
-# How the suites are added: each runs isolated (tests/run-isolated.sh), a
-# Windows build's suites run under Wine, and scenario tables are built in.
+# How the suites are added: each runs isolated (tests/run-isolated.sh), and
+# scenario tables are built in.
 # Included by tests/CMakeLists.txt, which sets VEXOR_RUN_ISOLATED and
 # VEXOR_WINDOWS_BUILD first.
 
@@ -11,10 +11,6 @@ function(vexor_add_qtest name)
     if(ARG_RESOURCES)
         target_link_libraries(${name} PRIVATE vexor_resources)
     endif()
-    if(WIN32)
-        target_link_libraries(${name} PRIVATE vexor_delayload_keep)
-        return()
-    endif()
     add_test(NAME ${name} COMMAND ${VEXOR_RUN_ISOLATED} $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VEXOR_HOST_TOOL=$<$<TARGET_EXISTS:vexor-host>:$<TARGET_FILE:vexor-host>>;VEXOR_PROGRAM=$<TARGET_FILE:VEXOR_K_CryptoProInstaller>"
@@ -25,11 +21,8 @@ endfunction()
 # the target go through RegistryFault's stand-ins (GNU ld --wrap). A Windows
 # program calls advapi32 through its import table, which wrapping cannot reach.
 function(vexor_wrap_registry target)
-    if(WIN32)
-        return()
-    endif()
-    foreach(function RegOpenKeyExW RegCreateKeyExW RegQueryValueExW RegSetValueExW
-                     RegDeleteValueW RegDeleteKeyExW RegQueryInfoKeyW RegEnumValueW RegEnumKeyExW)
+    foreach(function RegOpenKeyExW RegSetValueExW RegDeleteValueW RegDeleteKeyExW
+                     RegQueryInfoKeyW RegEnumValueW)
         target_link_options(${target} PRIVATE "LINKER:--wrap=${function}")
     endforeach()
 endfunction()
@@ -46,19 +39,4 @@ function(vexor_embed_table file symbol source)
         CONTENT "extern const char* const ${symbol};\nconst char* const ${symbol} = R\"rows(@VEXOR_TABLE@)rows\";\n"
         @ONLY)
     set(${source} ${generated} PARENT_SCOPE)
-endfunction()
-
-# vexor_add_wine_test(<name> <path in the Windows build> <passed64> <passed32>):
-# that suite's Windows build run under Wine, on Wine's own registry and files:
-# on 64-bit Windows under WOW64 (<name>64) and on 32-bit Windows (<name>32),
-# where at least <passed64> and <passed32> of its test functions must pass.
-function(vexor_add_wine_test name executable passed64 passed32)
-    foreach(bits 64 32)
-        set(test ${name}${bits})
-        set(arch win${bits})
-        add_test(NAME ${test}
-            COMMAND ${VEXOR_RUN_ISOLATED} ${CMAKE_SOURCE_DIR}/tests/support/run-under-wine.sh
-                    ${arch} ${passed${bits}} ${VEXOR_WINDOWS_BUILD}/${executable})
-        set_tests_properties(${test} PROPERTIES TIMEOUT 900)
-    endforeach()
 endfunction()

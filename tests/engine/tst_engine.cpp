@@ -104,8 +104,7 @@ private slots:
         QCOMPARE(m_log.filter("Не удалось зарегистрировать").size(), 1);
         QCOMPARE(TestHost::software(), removed);
         // A refused value is reported, and the others are written.
-        RegistryFault::armed = {
-            {"RegSetValueExW", "Crypto Provider", ERROR_ACCESS_DENIED, {}, true}};
+        RegistryFault::armed = {{"RegSetValueExW", "Crypto Provider", ERROR_ACCESS_DENIED, true}};
         QVERIFY(run(true).failed);
         QCOMPARE(m_log.filter("Не удалось зарегистрировать").size(), 1);
         QCOMPARE(listing(), installed.filter(QRegularExpression("^(?!    Crypto Provider )")));
@@ -118,8 +117,8 @@ private slots:
                  installed.filter(QRegularExpression(R"(^HKEY(?!.*VEXOR\\))")).size());
         // A key the system refuses to delete, and then to show, is not called gone, and stays.
         RegistryFault::armed = {
-            {"RegDeleteKeyExW", "1", ERROR_ACCESS_DENIED, {}, true},
-            {"RegOpenKeyExW", "*KeyCarriers\\VEXOR", ERROR_ACCESS_DENIED, {}, true}};
+            {"RegDeleteKeyExW", "1", ERROR_ACCESS_DENIED, true},
+            {"RegOpenKeyExW", "*KeyCarriers\\VEXOR", ERROR_ACCESS_DENIED, true}};
         QVERIFY(run(false).failed);
         QVERIFY(m_log.contains("Ключ VEXOR не получилось удалить!"));
         QCOMPARE(listing().filter("KeyCarriers\\VEXOR\\1").size(), 1);

@@ -37,19 +37,6 @@ bool RawRegistry::setValue(HKEY root, const QString& path, const QString& name, 
                                           DWORD(data.size())) == ERROR_SUCCESS;
 }
 
-bool RawRegistry::query(HKEY root, const QString& path, const QString& name, DWORD* type,
-                        QByteArray* data, REGSAM view)
-{
-    const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
-    DWORD size = 0;
-    if (!key.isOpen() ||
-        RegQueryValueExW(key.get(), wide(name), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    data->resize(int(size));
-    return RegQueryValueExW(key.get(), wide(name), nullptr, type,
-                            reinterpret_cast<LPBYTE>(data->data()), &size) == ERROR_SUCCESS;
-}
-
 bool RawRegistry::plant(HKEY root, const QString& base, const QStringList& entries, REGSAM view)
 {
     for (const QString& entry : entries) {

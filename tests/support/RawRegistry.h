@@ -15,8 +15,6 @@ public:
     static bool keyExists(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY);
     static bool setValue(HKEY root, const QString& path, const QString& name, DWORD type,
                          const QByteArray& data, REGSAM view = KEY_WOW64_64KEY);
-    static bool query(HKEY root, const QString& path, const QString& name, DWORD* type,
-                      QByteArray* data, REGSAM view = KEY_WOW64_64KEY);
 
     // Below root\base: "path|name=text" plants a REG_SZ value with its terminator
     // (an empty path is base itself, an empty name the default value), "path\" a key.

@@ -4,7 +4,6 @@ QList<RegistryFault> RegistryFault::armed;
 
 // A Windows program calls the registry through advapi32's import table,
 // which the linker's symbol wrapping does not reach.
-#ifndef _WIN32
 namespace {
 
 QString text(LPCWSTR units)
@@ -12,8 +11,7 @@ QString text(LPCWSTR units)
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(units));
 }
 
-// Makes the real call unless an armed fault answers it first. A fault is
-// spent before its action, whose own registry calls go through.
+// Makes the real call unless an armed fault answers it first.
 template <typename Call> LONG pass(const char* function, const QString& subject, Call real)
 {
     QList<RegistryFault>& faults = RegistryFault::armed;
@@ -26,8 +24,6 @@ template <typename Call> LONG pass(const char* function, const QString& subject,
                                           : seen != fault.subject)
             continue;
         const RegistryFault hit = fault.lasting ? fault : faults.takeAt(i);
-        if (hit.action)
-            hit.action();
         return hit.code != ERROR_SUCCESS ? hit.code : real();
     }
     return real();
@@ -48,13 +44,6 @@ extern "C" {
 WRAP(RegOpenKeyExW, text(subkey),
      (HKEY key, LPCWSTR subkey, DWORD options, REGSAM rights, PHKEY result), key, subkey, options,
      rights, result)
-WRAP(RegCreateKeyExW, text(subkey),
-     (HKEY key, LPCWSTR subkey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM rights,
-      const LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition),
-     key, subkey, reserved, keyClass, options, rights, security, result, disposition)
-WRAP(RegQueryValueExW, "#",
-     (HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size), key, name,
-     reserved, type, data, size)
 WRAP(RegSetValueExW, text(name),
      (HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size), key, name,
      reserved, type, data, size)
@@ -71,9 +60,4 @@ WRAP(RegEnumValueW, QString::number(index),
      (HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
       LPBYTE data, LPDWORD dataSize),
      key, index, name, nameLength, reserved, type, data, dataSize)
-WRAP(RegEnumKeyExW, QString::number(index),
-     (HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR keyClass,
-      LPDWORD classLength, PFILETIME lastWrite),
-     key, index, name, nameLength, reserved, keyClass, classLength, lastWrite)
 }
-#endif

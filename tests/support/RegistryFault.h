@@ -3,24 +3,20 @@
 #include <QList>
 #include <QString>
 
-#include <functional>
-
 #include "WinApi.h"
 
 // Stands between the code under test and the registry (a test linked with
 // vexor_wrap_registry(), the linker's symbol wrapping): an armed fault's next
-// call of `function` on `subject` first runs `action`, then answers `code`
-// unseen by the registry, or goes ahead when `code` is ERROR_SUCCESS; a
-// lasting fault answers every such call. Subjects: RegCreateKeyExW,
-// RegOpenKeyExW, RegDeleteKeyExW: the subkey; RegSetValueExW, RegDeleteValueW:
-// the value name; RegEnumValueW, RegEnumKeyExW: the index; RegQueryInfoKeyW,
-// RegQueryValueExW: "#N", that function's Nth call since the fault was armed.
-// "*TEXT" stands for any subject that ends with TEXT.
+// call of `function` on `subject` answers `code` unseen by the registry, or
+// goes ahead when `code` is ERROR_SUCCESS; a lasting fault answers every such
+// call. Subjects: RegOpenKeyExW, RegDeleteKeyExW: the subkey; RegSetValueExW,
+// RegDeleteValueW: the value name; RegEnumValueW: the index;
+// RegQueryInfoKeyW: "#N", its Nth call since the fault was armed. "*TEXT"
+// stands for any subject that ends with TEXT.
 struct RegistryFault
 {
     QString function, subject;
     LONG code = ERROR_SUCCESS;
-    std::function<void()> action = {};
     bool lasting = false;
     int calls = 0;
 

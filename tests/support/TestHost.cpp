@@ -1,15 +1,53 @@
 #include "TestHost.h"
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTextCodec>
 
 #include "RawRegistry.h"
+#include "SimulatedHost.h"
+
+namespace {
+bool setPermissionOverride(bool on)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bit = 1u << CAP_DAC_OVERRIDE;
+    data[0].effective = on ? data[0].effective | bit : data[0].effective & ~bit;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+QByteArray folderOf(const QString& file)
+{
+    return QFile::encodeName(QFileInfo(file).absolutePath());
+}
+} // namespace
 
 TestHost::TestHost(const QString& architecture, bool withCsp) : m_architecture(architecture)
 {
-    // As at program start: install.log is written in Windows-1251.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
-    m_ready = prepare(withCsp);
+    SimulatedHost::CreateOptions options;
+    options.architecture = m_architecture;
+    options.withCsp = withCsp;
+    if (!m_folder.isValid() || !SimulatedHost::create(m_folder.path(), options, &m_error) ||
+        !SimulatedHost::use(m_folder.path(), &m_error))
+        return;
+    SimulatedHost::setElevated(true);
+    clearProgramW6432();
+    const QMap<QString, QString> environment = SimulatedHost::environment();
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+        if (it.key().compare(QLatin1String("ProgramW6432"), Qt::CaseInsensitive) == 0)
+            qputenv(it.key().toLocal8Bit().constData(), it.value().toLocal8Bit());
+    }
+    m_ready = true;
 }
 
 QString TestHost::cryptoProProperties()
@@ -30,9 +68,8 @@ void TestHost::clearProgramW6432()
 
 QStringList TestHost::software()
 {
-    // Left out: the classes and Windows' own configuration, tens of thousands
-    // of entries that the installer never touches and that the system
-    // rewrites on its own (the network cards, for one) while a test runs.
+    // Left out: the classes and Windows' own configuration, which the
+    // installer never touches.
     QStringList skipped;
     for (const QString& view : {QString(), QStringLiteral("Wow6432Node\\")}) {
         for (const char* tree : {"Classes", "Microsoft\\Windows", "Microsoft\\Windows NT"})
@@ -40,4 +77,69 @@ QStringList TestHost::software()
     }
     return RawRegistry::tree(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE"), KEY_WOW64_64KEY, true,
                              skipped);
+}
+
+TestHost::~TestHost()
+{
+    release();
+    SimulatedHost::setElevated(true);
+    clearProgramW6432();
+    // Leave the process on a host that outlives this one.
+    SimulatedHost::use(QDir::tempPath() + QStringLiteral("/vexor-idle-host"));
+}
+
+QString TestHost::cspFolder()
+{
+    return SimulatedHost::cspFolder();
+}
+
+QString TestHost::cspFolder64()
+{
+    return SimulatedHost::cspFolder64();
+}
+
+QString TestHost::systemDrive()
+{
+    return SimulatedHost::hostPath(QStringLiteral("C:\\"));
+}
+
+QStringList TestHost::pendingFileOperations()
+{
+    QStringList deleted;
+    for (const SimulatedHost::FileOperation& operation : SimulatedHost::pendingFileOperations()) {
+        if (operation.target.isEmpty())
+            deleted << SimulatedHost::hostPath(operation.source);
+    }
+    return deleted;
+}
+
+void TestHost::setElevated(bool on)
+{
+    SimulatedHost::setElevated(on);
+}
+
+int TestHost::openHandleCount()
+{
+    return SimulatedHost::openHandleCount();
+}
+
+// The module's folder loses its write permission, and root gives up
+// overriding that meanwhile.
+bool TestHost::holdInUse(const QString& file)
+{
+    if (!release())
+        return false;
+    m_inUse.setFileName(file);
+    return chmod(folderOf(file).constData(), 0555) == 0 &&
+           (geteuid() != 0 || setPermissionOverride(false));
+}
+
+bool TestHost::release()
+{
+    if (m_inUse.fileName().isEmpty())
+        return true;
+    const bool released = (geteuid() != 0 || setPermissionOverride(true)) &&
+                          chmod(folderOf(m_inUse.fileName()).constData(), 0755) == 0;
+    m_inUse.setFileName(QString());
+    return released;
 }

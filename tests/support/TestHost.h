@@ -6,43 +6,19 @@
 
 #include "HostFacts.h"
 
-// The machine one test runs on, made fresh for it, with administrator rights.
-// Here: a simulated Windows host of its own in a temporary folder, with
-// ProgramW6432 taken from that host's environment. On Windows (under Wine):
-// the one machine, whose keys and files the tests write are removed first and
-// whose Crypto Pro CSP is registered, or not, as asked.
+// The machine one test runs on: a simulated Windows host of its own in a
+// temporary folder, made fresh for it, with administrator rights and
+// ProgramW6432 taken from that host's environment.
 class TestHost
 {
 public:
-    // Only a simulated host can take administrator rights away inside a
-    // running process, count the registry handles left open and take the
-    // linker's stand-ins for registry calls, which cannot reach the advapi32
-    // import table that a Windows program calls through.
-#ifdef _WIN32
-    static constexpr bool simulated = false;
-#else
-    static constexpr bool simulated = true;
-#endif
-
     TestHost(const QString& architecture, bool withCsp);
     ~TestHost();
 
-    // Whether a host of this architecture can be had here: on Windows only
-    // the machine's own.
-    static bool canBe(const QString& architecture);
-    bool isReady() const
-    {
-        return m_ready;
-    }
-    QString error() const
-    {
-        return m_error;
-    }
+    bool isReady() const { return m_ready; }
+    QString error() const { return m_error; }
     // The facts the program would gather on this host now.
-    HostFacts facts() const
-    {
-        return HostFacts::detect(m_architecture);
-    }
+    HostFacts facts() const { return HostFacts::detect(m_architecture); }
 
     // The Crypto Pro CSP's folders; empty without Crypto Pro (or, for the
     // 64-bit one, on a 32-bit host).
@@ -69,8 +45,6 @@ public:
     static QStringList software();
 
 private:
-    bool prepare(bool withCsp);
-
     QTemporaryDir m_folder;
     QFile m_inUse;
     QString m_architecture;
