@@ -58,8 +58,7 @@ bool RawRegistry::plant(HKEY root, const QString& base, const QStringList& entri
     return true;
 }
 
-QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool withData,
-                              const QStringList& skipped)
+QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool withData)
 {
     QStringList entries;
     const ScopedRegistryKey key(openKey(root, path, KEY_READ | view));
@@ -70,7 +69,6 @@ QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool 
     const auto name = [&] {
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.data()), int(length));
     };
-    // Names and data in one call each: under Wine every call is a round trip.
     QByteArray data(1 << 16, '\0');
     for (DWORD index = 0;; ++index) {
         length = DWORD(buffer.size());
@@ -99,15 +97,7 @@ QStringList RawRegistry::tree(HKEY root, const QString& path, REGSAM view, bool 
             break;
         const QString subkey = name();
         entries << subkey + QLatin1Char('\\');
-        if (skipped.contains(subkey, Qt::CaseInsensitive))
-            continue;
-        QStringList skippedBelow;
-        for (const QString& skip : skipped) {
-            if (skip.startsWith(subkey + QLatin1Char('\\'), Qt::CaseInsensitive))
-                skippedBelow << skip.mid(subkey.size() + 1);
-        }
-        for (const QString& below :
-             tree(root, path + QLatin1Char('\\') + subkey, view, withData, skippedBelow))
+        for (const QString& below : tree(root, path + QLatin1Char('\\') + subkey, view, withData))
             entries << subkey + QLatin1Char('\\') + below;
     }
     entries.sort();

@@ -22,8 +22,7 @@ public:
                       REGSAM view = KEY_WOW64_64KEY);
     // Everything below path, sorted: every subkey as "sub\key\" and every
     // value as "sub\key\|name" ("|name" for values of path itself); withData
-    // adds " = type hex" to each value, the data as stored. The skipped
-    // subkeys (paths below path) are listed but not walked.
+    // adds " = type hex" to each value, the data as stored.
     static QStringList tree(HKEY root, const QString& path, REGSAM view = KEY_WOW64_64KEY,
-                            bool withData = false, const QStringList& skipped = {});
+                            bool withData = false);
 };

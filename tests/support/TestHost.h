@@ -39,9 +39,8 @@ public:
 
     // Environment entries named ProgramW6432 in any letter case are removed.
     static void clearProgramW6432();
-    // Everything below HKEY_LOCAL_MACHINE\SOFTWARE in the 64-bit view but the
-    // classes and Windows' own configuration, keys and values with their data,
-    // sorted (RawRegistry::tree).
+    // Everything below HKEY_LOCAL_MACHINE\SOFTWARE in the 64-bit view, keys
+    // and values with their data, sorted (RawRegistry::tree).
     static QStringList software();
 
 private:
