@@ -30,11 +30,6 @@ QPlainTextEdit* pane(const QWidget& window)
     return window.findChild<QPlainTextEdit*>(QStringLiteral("logTextEdit"));
 }
 
-QPushButton* installButton(const QWidget& window)
-{
-    return window.findChild<QPushButton*>(QStringLiteral("installButton"));
-}
-
 // Red only when every fragment of the block is red.
 bool isRed(const QTextBlock& block)
 {
@@ -47,10 +42,11 @@ bool isRed(const QTextBlock& block)
 // How the window looks, as one comparable line.
 QString state(const QWidget& window)
 {
+    const auto* button = window.findChild<QPushButton*>(QStringLiteral("installButton"));
     return QStringLiteral("%1, install button %2 %3, window %4")
         .arg(window.windowTitle())
-        .arg(installButton(window)->isHidden() ? "hidden" : "shown")
-        .arg(installButton(window)->isEnabled() ? "enabled" : "disabled")
+        .arg(button->isHidden() ? "hidden" : "shown")
+        .arg(button->isEnabled() ? "enabled" : "disabled")
         .arg(window.isVisible() ? "shown" : "hidden");
 }
 
@@ -142,9 +138,8 @@ private slots:
         QVERIFY(QFile::remove(logPath()) || !QFile::exists(logPath()));
         QVERIFY(QDir().mkpath(logPath()));
         VexorKCryptoProInstaller window;
-        window.addLogLine(QStringLiteral("still shown"), 0);
-        window.addLogLine(QStringLiteral("also shown"), 1);
-        QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown\nalso shown"));
+        window.addLogLine(QStringLiteral("still shown"), 1);
+        QCOMPARE(pane(window)->toPlainText(), QStringLiteral("still shown"));
     }
 
     void startUpChoice_data()
