@@ -7,6 +7,7 @@
 #include "InstalledMarker.h"
 #include "RawRegistry.h"
 #include "RegistryFault.h"
+#include "SimulatedHost.h"
 #include "TestHost.h"
 
 // The engine on fresh simulated hosts. What a machine holds after an install,
@@ -59,7 +60,7 @@ class EngineTest : public QObject
     ProcedureOutcome run(bool install, bool elevated = true)
     {
         m_log.clear();
-        TestHost::setElevated(elevated);
+        SimulatedHost::setElevated(elevated);
         InstallationEngine engine(m_host->facts(),
                                   [this](const QString& line, bool) { m_log << windows(line); });
         const auto disarm = qScopeGuard([] { RegistryFault::armed.clear(); });
@@ -134,8 +135,8 @@ private slots:
                                    {"Quellon\\Other Product|Version=2.1"}, KEY_WOW64_32KEY));
         const QStringList planted = listing();
         QVERIFY(!run(true).failed);
-        QVERIFY(m_host->holdInUse(TestHost::cspFolder() + "/vexor.dll"));
-        QVERIFY(QFile::remove(TestHost::cspFolder64() + "/vexor.dll"));
+        QVERIFY(m_host->holdInUse(SimulatedHost::cspFolder() + "/vexor.dll"));
+        QVERIFY(QFile::remove(SimulatedHost::cspFolder64() + "/vexor.dll"));
         // The log's third and fifth lines tell of the 32- and 64-bit module.
         QStringList expected = machineFile("remove-x64.log");
         expected[2].replace("успешно удален", "успешно поставлен на удаление после перезагрузки");
@@ -144,7 +145,7 @@ private slots:
         QVERIFY(!run(false).failed);
         QCOMPARE(m_log, expected);
         QCOMPARE(TestHost::pendingFileOperations(),
-                 QStringList(TestHost::cspFolder() + "/vexor.dll"));
+                 QStringList(SimulatedHost::cspFolder() + "/vexor.dll"));
         QCOMPARE(listing(), planted);
     }
 
@@ -154,7 +155,7 @@ private slots:
     {
         for (const bool withCryptoPro : {false, true}) {
             QVERIFY(m_host.emplace("x86_64", withCryptoPro).isReady());
-            QVERIFY(!withCryptoPro || QDir(TestHost::cspFolder()).removeRecursively());
+            QVERIFY(!withCryptoPro || QDir(SimulatedHost::cspFolder()).removeRecursively());
             const QStringList before = TestHost::software();
             QVERIFY(run(true).cancelled);
             QCOMPARE(m_log, machineFile("cancel.log"));
@@ -168,7 +169,7 @@ private slots:
         QVERIFY(m_host.emplace("x86_64", true).isReady());
         TestHost::clearProgramW6432();
         QVERIFY(run(true).failed);
-        QVERIFY(!QFile::exists(TestHost::cspFolder64() + "/vexor.dll"));
+        QVERIFY(!QFile::exists(SimulatedHost::cspFolder64() + "/vexor.dll"));
         // All but the 64-bit module's path, the first key listed.
         QCOMPARE(listing(), machineFile("x64-installed.txt").mid(2));
     }

@@ -5,6 +5,7 @@
 #include "Platform.h"
 #include "RawRegistry.h"
 #include "RegistryFault.h"
+#include "SimulatedHost.h"
 #include "TestHost.h"
 #include "WinRegistrySettings.h"
 
@@ -40,7 +41,7 @@ private slots:
     // Every store is gone: what is open leaked. A test takes the warnings it expects.
     void cleanup()
     {
-        QCOMPARE(std::exchange(warned, {}) << QString::number(TestHost::openHandleCount()),
+        QCOMPARE(std::exchange(warned, {}) << QString::number(SimulatedHost::openHandleCount()),
                  Strings{"0"});
     }
 
@@ -169,11 +170,11 @@ private slots:
     {
         QVERIFY(RawRegistry::plant(
             machine, base, {"|b=1", "|A=2", "|=3", "s|=4", "s\\t|x/y=5", "k/1|v=6", "e\\"}));
-        TestHost::setElevated(false);
+        SimulatedHost::setElevated(false);
         Store reader(lm, Store::Registry64Format),
             none(Store::Registry64Format, Store::SystemScope, "", "App");
         const QString keys = reader.allKeys().join(' ');
-        TestHost::setElevated(true);
+        SimulatedHost::setElevated(true);
         reader.setValue("w", 1);
         QCOMPARE(keys + ' ' + QString::number(reader.status()) + QString::number(none.status()),
                  ". A b k\\1/v s/. s/t/x\\y 11");

@@ -52,7 +52,7 @@ private slots:
                                       "InstallLocation", REG_SZ,
                                       QByteArray(reinterpret_cast<const char*>(location.utf16()),
                                                  (location.size() + 1) * 2)));
-        QCOMPARE(host->facts().cspFolder, found ? TestHost::cspFolder() : QString());
+        QCOMPARE(host->facts().cspFolder, found ? SimulatedHost::cspFolder() : QString());
     }
 
     void anUnknownPropertyIsRefused()

@@ -80,16 +80,6 @@ TestHost::~TestHost()
     SimulatedHost::use(QDir::tempPath() + QStringLiteral("/vexor-idle-host"));
 }
 
-QString TestHost::cspFolder()
-{
-    return SimulatedHost::cspFolder();
-}
-
-QString TestHost::cspFolder64()
-{
-    return SimulatedHost::cspFolder64();
-}
-
 QString TestHost::systemDrive()
 {
     return SimulatedHost::hostPath(QStringLiteral("C:\\"));
@@ -103,16 +93,6 @@ QStringList TestHost::pendingFileOperations()
             deleted << SimulatedHost::hostPath(operation.source);
     }
     return deleted;
-}
-
-void TestHost::setElevated(bool on)
-{
-    SimulatedHost::setElevated(on);
-}
-
-int TestHost::openHandleCount()
-{
-    return SimulatedHost::openHandleCount();
 }
 
 // The module's folder loses its write permission, and root gives up

@@ -20,22 +20,16 @@ public:
     // The facts the program would gather on this host now.
     HostFacts facts() const { return HostFacts::detect(m_architecture); }
 
-    // The Crypto Pro CSP's folders; empty without Crypto Pro (or, for the
-    // 64-bit one, on a 32-bit host).
-    static QString cspFolder();
-    static QString cspFolder64();
     // The folder of the system drive C:.
     static QString systemDrive();
     // Where Windows Installer keeps the Crypto Pro CSP's install properties.
     static QString cryptoProProperties();
     // Files queued for deletion at the next restart, in their queued order.
     static QStringList pendingFileOperations();
-    static void setElevated(bool on);
     // The file can no longer be deleted, as a module a running program has
     // loaded, until release(); a second hold moves the hold.
     bool holdInUse(const QString& file);
     bool release();
-    static int openHandleCount();
 
     // Environment entries named ProgramW6432 in any letter case are removed.
     static void clearProgramW6432();
