@@ -284,6 +284,18 @@ if [ "$side" = drill ]; then
     exit 0
 fi
 
+if [ "$side" = host ] && [ -n "${VEXOR_NO_CP1251_LIBRARY:-}" ]; then
+    # Without the Windows-1251 codec the installer refuses to start: a box and
+    # standard error say why, it ends with exit code 1, and the log stays.
+    echo "an earlier run" >"$log"
+    start LD_PRELOAD="$VEXOR_NO_CP1251_LIBRARY"
+    press "$id" Return
+    wait "$pid"
+    [ $? -eq 1 ] || fail "without the codec the installer did not end with exit code 1"
+    grep -q '"Windows-1251" text codec' "$work/out" || fail "the missing codec was not reported"
+    [ "$(cat "$log")" = "an earlier run" ] || fail "without the codec the log changed"
+fi
+
 if [ "$side" = host ]; then
     # A folder without a host, and hosts whose database is empty or no
     # database: the first line of the log names which, and an install is
