@@ -1,11 +1,10 @@
 // What only the simulated host can show: that the folders it gives a program
-// stay on its drive, what its Installer query refuses, and its named lock.
-// Registry behaviour is the conformance run's; the host tool's table covers
-// the restart queue.
+// stay on its drive, and its named lock. Registry behaviour and the Installer
+// query's answers are the conformance run's; the host tool's table covers the
+// restart queue.
 
 #include "RawRegistry.h"
 #include "SimulatedHost.h"
-#include "SimulatedWinApi.h"
 #include "TestHost.h"
 
 #include <QtTest>
@@ -53,14 +52,6 @@ private slots:
                                       QByteArray(reinterpret_cast<const char*>(location.utf16()),
                                                  (location.size() + 1) * 2)));
         QCOMPARE(host->facts().cspFolder, found ? SimulatedHost::cspFolder() : QString());
-    }
-
-    void anUnknownPropertyIsRefused()
-    {
-        DWORD length = 0;
-        QCOMPARE(MsiGetProductInfoW(u"{407E5BA7-6406-40BF-A4DC-3654B8F584C1}", u"NoSuchProperty",
-                                    nullptr, &length),
-                 UINT(ERROR_UNKNOWN_PROPERTY));
     }
 
     // As a named mutex: the first claim holds it while the process lives.
