@@ -22,7 +22,7 @@ known=$4
 # silently is a check that cannot fail. Every row is one check but set-up
 # steps, group headings, comments and blank lines.
 table=$(dirname "$0")/scenarios.txt
-defined=$(grep -c -v -E '^(#|== |- |remove |write-file |[[:space:]]*$)' "$table")
+defined=$(grep -c -v -E '^(#|== |- |[[:space:]]*$)' "$table")
 
 [ -x "$native" ] || fail "the simulated-host build of the scenarios is missing: $native"
 [ -f "$windows" ] || fail "the Windows build of the scenarios is missing: $windows (needs x86_64-w64-mingw32-g++; tools/install-deps.sh installs g++-mingw-w64-x86-64)"
@@ -32,64 +32,59 @@ command -v wine >/dev/null 2>&1 || fail "wine is not installed (Debian package w
 . "$(dirname "$0")/scratch-session.sh"
 start_scratch_session conformance
 
-# ran NAME STATUS: fails unless $work/NAME.out ends as a finished run does,
-# showing the last of what the run said on its error output and its output.
-ran() {
-    grep -q '^end [0-9]* checks$' "$work/$1.out" && return
+# stopped NAME STATUS: a run that did not finish fails the test, showing the
+# last of what it said on its error output and its output.
+stopped() {
     tail -n 20 "$work/$1.err" "$work/$1.out" >&2
     fail "the scenarios did not run to the end in $1 (exit status $2)"
 }
 
 # Wine first: a broken Wine is the likelier failure, and it must never pass.
-(cd "$work" && wine "$windows" "$wine_scenario_files" >"$work/wine.raw" 2>"$work/wine.err")
-status=$?
-tr -d '\r' <"$work/wine.raw" >"$work/wine.out"
-ran wine $status
-(cd "$work" && VEXOR_HOST_PROCESS_BITS=$bits "$native" "$host_scenario_files" >"$work/native.out" 2>"$work/native.err")
-ran native $?
+(cd "$work" && wine "$windows" "$wine_scenario_files" >"$work/wine.out" 2>"$work/wine.err") || stopped wine $?
+(cd "$work" && VEXOR_HOST_PROCESS_BITS=$bits "$native" "$host_scenario_files" >"$work/native.out" 2>"$work/native.err") || stopped native $?
+# Wine's program ends its lines with CR LF.
+tr -d '\r' <"$work/wine.out" >"$work/wine.lines"
 
 # Put the listed Windows answers in place of Wine's. An entry must carry its
 # reason and source, and its Wine line must still be what Wine prints.
-awk -v known="$known" -v report="$work/applied" '
+awk -v known="$known" '
+    function complain(message) {
+        print message > "/dev/stderr"
+        bad = 1
+    }
     BEGIN {
         while ((getline line < known) > 0) {
-            if (line ~ /^check /) { label = substr(line, 7); labels[label] = 1; order[++count] = label }
-            else if (line ~ /^wine /) wine[label] = substr(line, 6)
-            else if (line ~ /^windows /) windows[label] = substr(line, 9)
-            else if (line ~ /^reason /) reason[label] = 1
-            else if (line ~ /^source /) source[label] = 1
+            field = substr(line, 1, index(line, " ") - 1)
+            if (field == "check")
+                order[++count] = label = substr(line, 7)
+            else if (field ~ /^(wine|windows|reason|source)$/)
+                entry[label, field] = substr(line, length(field) + 2)
         }
-        for (i = 1; i <= count; i++) {
-            l = order[i]
-            if (!(l in wine) || !(l in windows) || !(l in reason) || !(l in source)) {
-                print "incomplete entry " l > "/dev/stderr"; bad = 1
-            }
-        }
+        for (i = 1; i <= count; i++)
+            if (!((order[i], "wine") in entry && (order[i], "windows") in entry &&
+                  (order[i], "reason") in entry && (order[i], "source") in entry))
+                complain("incomplete entry " order[i])
     }
-    {
-        label = $1
-        rest = substr($0, length(label) + 2)
-        if (label in labels) {
-            seen[label] = 1
-            if (rest == wine[label]) { print label " " windows[label]; next }
-            print "stale entry " label ": Wine now prints: " rest > "/dev/stderr"; bad = 1
-        }
-        print
+    ($1, "wine") in entry {
+        seen[$1] = 1
+        rest = substr($0, length($1) + 2)
+        if (rest != entry[$1, "wine"])
+            complain("stale entry " $1 ": Wine now prints: " rest)
+        $0 = $1 " " entry[$1, "windows"]
     }
+    { print }
     END {
         for (i = 1; i <= count; i++)
-            if (!(order[i] in seen)) { print "entry for a check that no longer exists: " order[i] > "/dev/stderr"; bad = 1 }
-        print count > report
+            if (!(order[i] in seen))
+                complain("entry for a check that no longer exists: " order[i])
         exit bad
     }
-' "$work/wine.out" >"$work/expected.out" || fail "the list of known differences ($known) does not fit Wine's answers"
+' "$work/wine.lines" >"$work/expected.out" || fail "the list of known differences ($known) does not fit Wine's answers"
 
-checks=$(sed -n 's/^end \([0-9]*\) checks$/\1/p' "$work/expected.out")
+checks=$(grep -c '' "$work/expected.out")
 if ! diff -u "$work/expected.out" "$work/native.out" >"$work/diff.out"; then
-    echo "The simulated host answers otherwise than Windows (Wine, with the listed differences)." >&2
-    echo "Lines with - are the expected answers, lines with + the simulated host's:" >&2
     grep '^[-+][^-+]' "$work/diff.out" >&2
-    fail "$(grep -c '^+[^+]' "$work/diff.out") of $checks checks differ"
+    fail "$(grep -c '^+[^+]' "$work/diff.out") of $checks checks differ: the lines with - are the expected answers (Wine's, with the listed Windows differences), the lines with + the simulated host's"
 fi
 [ "$checks" -eq "$defined" ] || fail "$checks checks compared; $table defines $defined"
-echo "PASS: $checks checks compared, identical; $(cat "$work/applied") known Windows/Wine differences applied."
+echo "PASS: $checks checks compared, identical; $(grep -c '^check ' "$known") known Windows/Wine differences applied."
