@@ -17,8 +17,8 @@ cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error
 
 # AddressSanitizer with its leak checker and UBSan: any report fails its
-# test. The suites of the Windows build are left out: nothing of theirs runs
-# natively. Leaks outside this project are suppressed in
+# test. The runs under Wine and the checks of the Windows build are left out:
+# nothing of theirs runs natively. Leaks outside this project are suppressed in
 # tests/sanitizers/lsan.supp; the window runs without the GLX integration,
 # whose Mesa driver allocates inside the sanitizer's own runtime.
 cmake -S "$root" -B "$root/build-sanitize" -DVEXOR_SANITIZE=ON >/dev/null

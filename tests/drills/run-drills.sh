@@ -6,7 +6,6 @@
 #   - two writers at once, killed (SIGKILL) at a random moment: every write
 #     either acknowledged is there whole, at most one more each, with as many
 #     files queued for deletion at restart, or one fewer; the host opens.
-# Each value's data is its name fifty times over, so a torn write shows.
 #
 # usage: run-drills.sh VEXOR_HOST_TOOL [ROUNDS]
 set -u
@@ -20,12 +19,17 @@ tool=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/drills.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
+# A value's data: its name fifty times over, so that a torn write shows.
+data() {
+    printf "$1%.0s" $(seq 50)
+}
+
 # writer NAME: adds NAME-0, NAME-1... below HKLM\SOFTWARE\Load\NAME, queues a
 # file of the same name for deletion at restart, and prints each index once
 # both are acknowledged; until killed.
 writer() {
     for i in $(seq 0 9999); do
-        "$tool" reg add "HKLM\\SOFTWARE\\Load\\$1" /v "$1-$i" /d "$(printf "$1-$i%.0s" $(seq 50))" /f >/dev/null || return
+        "$tool" reg add "HKLM\\SOFTWARE\\Load\\$1" /v "$1-$i" /d "$(data "$1-$i")" /f >/dev/null || return
         "$tool" queue "C:\\nonexistent\\$1-$i" >/dev/null || return
         echo $i
     done
@@ -41,7 +45,7 @@ check() {
     [ "$values" -ge "$acknowledged" ] && [ "$values" -le $((acknowledged + 1)) ] ||
         fail "$1: $values values for $acknowledged acknowledged $(cat "$work/err")"
     for i in $(seq 0 $((values - 1))); do
-        printf '    %s    REG_SZ    %s\n' "$1-$i" "$(printf "$1-$i%.0s" $(seq 50))"
+        printf '    %s    REG_SZ    %s\n' "$1-$i" "$(data "$1-$i")"
     done | sort | diff - "$work/values" >/dev/null || fail "$1: a value is torn or missing"
     queued=$("$tool" pending | grep -c "^delete C:.nonexistent.$1-")
     [ "$queued" -le "$values" ] && [ "$queued" -ge $((values - 1)) ] || fail "$1: $queued queued for $values values"

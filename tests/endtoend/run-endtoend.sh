@@ -52,8 +52,9 @@ mkdir -p "$work/program"
 cp "$2" "$work/program/" || fail "cannot copy the program"
 name=$(basename "$2")
 log="$work/program/install.log"
-installed="Библиотеки Quellon Vexor K для КриптоПро успешно установлены!"
-removed="Удаление прошло успешно."
+# The closing lines of a finished install and removal.
+installed=$(tail -n 1 "$machine/install-x64.log")
+removed=$(tail -n 1 "$machine/remove-x64.log")
 
 # A 32-bit Windows has one program folder and one registry view.
 arch=x64

@@ -25,7 +25,10 @@ static QtMessageHandler testLog;
 
 static void catchWarning(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    type == QtWarningMsg ? warned.append(text) : testLog(type, context, text);
+    if (type == QtWarningMsg)
+        warned.append(text);
+    else
+        testLog(type, context, text);
 }
 
 class TestWinRegistrySettings : public QObject
@@ -123,9 +126,10 @@ private slots:
         Store store(Store::Registry64Format, Store::SystemScope, "Vexor Test", "App");
         const QString at = base + "\\App\\k";
         for (const auto& [written, type, hex, read] : rows) {
-            written.isValid()
-                ? store.setValue("k/v", written)
-                : void(RawRegistry::setValue(machine, at, "v", type, QByteArray::fromHex(hex)));
+            if (written.isValid())
+                store.setValue("k/v", written);
+            else
+                RawRegistry::setValue(machine, at, "v", type, QByteArray::fromHex(hex));
             const QVariant seen = store.value("k/v");
             QCOMPARE(RawRegistry::tree(machine, at, KEY_WOW64_64KEY, true).join(' ') + ' ' +
                          seen.typeName(),
@@ -183,7 +187,10 @@ private slots:
             QScopedPointer<Store> store(new Store(lm, Store::Registry64Format));
             store->remove(then == "write" ? "" : "/");
             QCOMPARE(RawRegistry::tree(machine, base) + store->allKeys(), Strings());
-            then == "write" ? store->setValue("kept", 1) : store->remove("nothing");
+            if (then == "write")
+                store->setValue("kept", 1);
+            else
+                store->remove("nothing");
             store.reset();
             QCOMPARE(RawRegistry::tree(machine, base)
                          << QString::number(RawRegistry::keyExists(machine, base)),
@@ -211,9 +218,12 @@ private slots:
             QVERIFY(RawRegistry::plant(machine, at, {"K\\l|x=1", "K\\m|x=1", "|b=1"}));
             QScopedPointer<Store> store(new Store("HKLM\\" + at, Store::Registry64Format));
             RegistryFault::armed = {{row[0], row[1], ERROR_ACCESS_DENIED}};
-            verb == "write"  ? store->setValue(row[2].section(' ', 1), 1)
-            : verb == "list" ? void(store->allKeys())
-                             : store->remove(row[2].section(' ', 1));
+            if (verb == "write")
+                store->setValue(row[2].section(' ', 1), 1);
+            else if (verb == "list")
+                store->allKeys();
+            else
+                store->remove(row[2].section(' ', 1));
             store->setValue(verb == "write" ? "z" : "", 1); // "" writes nothing
             const QString status = QString::number(store->status());
             store.reset();

@@ -50,6 +50,15 @@ TestHost::TestHost(const QString& architecture, bool withCsp) : m_architecture(a
     m_ready = true;
 }
 
+TestHost::~TestHost()
+{
+    release();
+    SimulatedHost::setElevated(true);
+    clearProgramW6432();
+    // Leave the process on a host that outlives this one.
+    SimulatedHost::use(QDir::tempPath() + QStringLiteral("/vexor-idle-host"));
+}
+
 QString TestHost::cryptoProProperties()
 {
     return QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\"
@@ -69,15 +78,6 @@ void TestHost::clearProgramW6432()
 QStringList TestHost::software()
 {
     return RawRegistry::tree(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE"), KEY_WOW64_64KEY, true);
-}
-
-TestHost::~TestHost()
-{
-    release();
-    SimulatedHost::setElevated(true);
-    clearProgramW6432();
-    // Leave the process on a host that outlives this one.
-    SimulatedHost::use(QDir::tempPath() + QStringLiteral("/vexor-idle-host"));
 }
 
 QString TestHost::systemDrive()
